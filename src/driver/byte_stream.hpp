@@ -1,0 +1,47 @@
+// Whole-file reading and writing for the command-line program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quellpack::driver {
+
+// An open file, or a standard stream for the name "-".
+struct File {
+    int fd = -1;
+    bool isStdStream = false;
+    bool created = false;   // output: this run created the file
+    std::string name;
+};
+
+enum class OpenResult { Ok, Failed, IsDirectory };
+
+// Opens a file for reading; "-" is standard input.
+OpenResult openForReading(const std::string& name, File& file);
+
+// Opens a file for writing without truncating it yet; "-" is standard
+// output. A file that did not exist is created.
+bool openForWriting(const std::string& name, File& file);
+
+// True when both are the same file (same device and inode).
+bool sameFile(const File& a, const File& b);
+
+// Reads the whole file; `headroom` extra bytes of capacity are reserved
+// (not touched) so that the data can grow in place. False on a read error.
+bool readAll(const File& file, std::vector<uint8_t>& data, double headroom);
+
+// Empties an output file that is a regular file; other outputs are left.
+bool truncateOutput(const File& file);
+
+// Writes all bytes. False on any write error.
+bool writeAll(const File& file, const uint8_t* data, size_t n);
+
+// Closes the file; false when the close reported an error.
+bool closeFile(File& file);
+
+// Removes an output this run wrote or created (never a standard stream).
+void removeOutput(File& file);
+
+}  // namespace quellpack::driver

@@ -1,0 +1,173 @@
+#include "driver/cli.hpp"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "driver/byte_stream.hpp"
+#include "driver/progress.hpp"
+#include "driver/terminal.hpp"
+#include "quellpack/quellpack.hpp"
+
+namespace quellpack::driver {
+
+namespace {
+
+constexpr int kFailure = 255;
+constexpr const char* kUsage = "quellpack {c|d} infile outfile";
+constexpr const char* kModeMismatch = "Run time error, rule 'Start' in module 'quellpack' does not match\n";
+
+constexpr const char* kHelp =
+    "usage: quellpack [options] {c|d} infile outfile\n"
+    "\n"
+    "Compresses (c) or restores (d) one file with an order-4 context model.\n"
+    "An infile of - reads standard input, an outfile of - writes standard output.\n"
+    "\n"
+    "options (before the mode):\n"
+    "  -h, --help      show this help and exit\n"
+    "      --version   show the version and exit\n"
+    "  -p, --progress  show progress on standard error\n"
+    "      --verify    after compressing, decode the result and compare it\n"
+    "                  with the input before writing it\n"
+    "  --              end of options\n"
+    "\n"
+    "exit status: 0 on success, 255 after any failure message\n";
+
+struct Settings {
+    bool progress = false;
+    bool verify = false;
+};
+
+// Writes a message to the message stream and takes the failure exit.
+int fail(int messageFd, const std::string& message) {
+    (void)!::write(messageFd, message.data(), message.size());
+    waitForKeyIfTerminal();
+    return kFailure;
+}
+
+// Releases the output after a failure: a file this run created or began to
+// write is removed; a file it has not touched yet is left as it was.
+void abandonOutput(File& out, bool written) {
+    if (out.created || written) {
+        removeOutput(out);
+    } else {
+        closeFile(out);
+    }
+}
+
+int runFiles(const std::string& mode, const std::string& inName, const std::string& outName,
+             const Settings& settings) {
+    const int msg = outName == "-" ? STDERR_FILENO : STDOUT_FILENO;
+    File in;
+    const OpenResult opened = openForReading(inName, in);
+    if (opened == OpenResult::Failed) return fail(msg, "cannot open in file");
+    if (opened == OpenResult::IsDirectory) {
+        closeFile(in);
+        return fail(msg, "cannot read in file");
+    }
+    File out;
+    if (!openForWriting(outName, out)) {
+        closeFile(in);
+        return fail(msg, "cannot open out file");
+    }
+    if (!out.created && sameFile(in, out)) {
+        closeFile(in);
+        closeFile(out);
+        return fail(msg, "in file and out file are the same");
+    }
+    const bool compressing = mode == "c";
+    if (!compressing && mode != "d") {
+        closeFile(in);
+        truncateOutput(out);
+        closeFile(out);
+        return fail(msg, kModeMismatch);
+    }
+
+    std::vector<uint8_t> data;
+    // Room for the capital-letter transform to grow the text in place.
+    if (!readAll(in, data, compressing ? 0.5 : 0.0)) {
+        closeFile(in);
+        abandonOutput(out, false);
+        return fail(msg, "cannot read in file");
+    }
+    closeFile(in);
+    const uint64_t bytesIn = data.size();
+
+    ProgressDisplay display;
+    progressStart(display);
+    Options options;
+    options.verify = settings.verify;
+    if (settings.progress)
+        options.progress = [&display](uint64_t done, uint64_t total) { progressUpdate(display, done, total); };
+    std::vector<uint8_t> result;
+    try {
+        result = compressing ? compress(std::move(data), options) : decompress(data, options);
+    } catch (const Error& e) {
+        abandonOutput(out, false);
+        return fail(msg, e.what());
+    }
+    data = {};
+
+    if (!truncateOutput(out) || !writeAll(out, result.data(), result.size()) || !closeFile(out)) {
+        removeOutput(out);
+        return fail(msg, "cannot write out file");
+    }
+    if (settings.progress) progressSummary(display, bytesIn, result.size());
+    return 0;
+}
+
+}  // namespace
+
+int runCli(int argc, char** argv) {
+    // A closed pipe on the output is a write error like any other.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::vector<std::string> entries;
+    Settings settings;
+    std::string unknown;
+    bool help = false, version = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-' || arg[1] == '\0') break;
+        if (std::strcmp(arg, "--") == 0) {
+            ++i;
+            break;
+        }
+        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+            help = true;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            version = true;
+        } else if (std::strcmp(arg, "-p") == 0 || std::strcmp(arg, "--progress") == 0) {
+            settings.progress = true;
+        } else if (std::strcmp(arg, "--verify") == 0) {
+            settings.verify = true;
+        } else if (unknown.empty()) {
+            unknown = arg;
+        }
+    }
+    for (; i < argc; ++i) entries.emplace_back(argv[i]);
+    const int msg = entries.size() >= 3 && entries[2] == "-" ? STDERR_FILENO : STDOUT_FILENO;
+    if (!unknown.empty()) return fail(msg, "unknown option " + unknown);
+    if (help) {
+        std::fputs(kHelp, stdout);
+        return std::fflush(stdout) == 0 ? 0 : kFailure;
+    }
+    if (version) {
+        std::printf("quellpack %s\n", kVersion);
+        return std::fflush(stdout) == 0 ? 0 : kFailure;
+    }
+    // The program name and three entries: mode, infile, outfile.
+    if (entries.size() < 3) return fail(STDOUT_FILENO, kUsage);
+    try {
+        return runFiles(entries[0], entries[1], entries[2], settings);
+    } catch (const std::bad_alloc&) {
+        return fail(msg, errorMessage(ErrorKind::OutOfMemory));
+    }
+}
+
+}  // namespace quellpack::driver

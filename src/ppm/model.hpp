@@ -1,0 +1,148 @@
+// One coding decision in one context, in both directions.
+//
+// A decision is turned into coder units by the escape estimator: the escape
+// keeps [0, E), the symbols follow from E, scaled by 2^r. When r < 0 a byte
+// whose count scales to nothing (the set Z) has no interval of its own: it
+// shares the escape's interval and is told apart by a second decision in the
+// same context, of total esc + the counts of Z, in the context's own units.
+#pragma once
+
+#include <cstdint>
+
+#include "quellpack/error.hpp"
+#include "rc/range_coder.hpp"
+#include "see/see.hpp"
+#include "stats/stats.hpp"
+
+namespace quellpack::ppm {
+
+// What encoder and decoder thread through every decision.
+struct Coding {
+    rc::RCState coder;
+    stats::Mask mask;
+    see::Etab etab;
+    int32_t prevHit = 1;
+};
+
+[[noreturn]] inline void damaged() { throw Error(ErrorKind::Damaged); }
+
+// Encoder side of a decision with r < 0.
+inline void encodeShifted(rc::RCState& coder, const stats::SymbolView& v, const stats::Mask& mask,
+                          const stats::SymbInfo& info, uint32_t c, see::Estimate est) {
+    const int32_t s = -est.r;
+    const int32_t G = est.A + est.E;
+    if (info.found && (info.freq >> s) >= 1) {
+        rc::encodeFreq(coder, est.E + ((info.low - info.esc) >> s), info.freq >> s, G);
+        return;
+    }
+    int32_t zsum = 0, zbefore = 0;
+    for (int32_t i = 0; i < v.n; ++i) {
+        const uint32_t e = v.entries[i];
+        const uint32_t sym = stats::entrySymbol(e);
+        const int32_t count = stats::entryCount(e);
+        if (!mask.allowed[sym] || (count >> s) != 0) continue;
+        if (sym < c) zbefore += count;
+        zsum += count;
+    }
+    rc::encodeFreq(coder, 0, est.E, G);
+    if (zsum == 0) return;
+    if (info.found) {
+        rc::encodeFreq(coder, info.esc + zbefore, info.freq, info.esc + zsum);
+    } else {
+        rc::encodeFreq(coder, 0, info.esc, info.esc + zsum);
+    }
+}
+
+// Codes byte c, or the escape, in the context `v`; returns whether c was
+// coded. On an escape the context's bytes are excluded from the mask.
+inline bool encodeInContext(Coding& k, const stats::SymbolView& v, const stats::SymbInfo& info, uint32_t c) {
+    const see::Estimate est = see::escapeEstimate(k.etab, k.prevHit, info.esc, info.total);
+    if (est.r >= 0) {
+        if (info.found) {
+            rc::encodeFreq(k.coder, est.E + ((info.low - info.esc) << est.r), info.freq << est.r, est.A + est.E);
+        } else {
+            rc::encodeFreq(k.coder, 0, est.E, est.A + est.E);
+        }
+    } else {
+        encodeShifted(k.coder, v, k.mask, info, c, est);
+    }
+    see::escapeUpdate(k.etab, info.total - info.esc, info.esc, k.prevHit, !info.found);
+    if (!info.found) stats::excludeSymbols(k.mask, v);
+    return info.found;
+}
+
+// Decoder side of a decision with r < 0, given its target t.
+inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, const stats::Mask& mask,
+                             int32_t esc, see::Estimate est, int32_t t) {
+    const int32_t s = -est.r;
+    if (t < est.E) {
+        int32_t zsum = 0;
+        for (int32_t i = 0; i < v.n; ++i) {
+            const uint32_t e = v.entries[i];
+            if (mask.allowed[stats::entrySymbol(e)] && (stats::entryCount(e) >> s) == 0) zsum += stats::entryCount(e);
+        }
+        rc::decodeUpdate(coder, 0, est.E);
+        if (zsum == 0) return -1;
+        const int32_t G2 = esc + zsum;
+        const int32_t t2 = rc::getFreq(coder, G2);
+        if (t2 >= G2) damaged();
+        if (t2 < esc) {
+            rc::decodeUpdate(coder, 0, esc);
+            return -1;
+        }
+        int32_t cum = esc;
+        for (int32_t i = 0; i < v.n; ++i) {
+            const uint32_t e = v.entries[i];
+            const int32_t count = stats::entryCount(e);
+            if (!mask.allowed[stats::entrySymbol(e)] || (count >> s) != 0) continue;
+            if (t2 < cum + count) {
+                rc::decodeUpdate(coder, cum, count);
+                return static_cast<int32_t>(stats::entrySymbol(e));
+            }
+            cum += count;
+        }
+        damaged();
+    }
+    int32_t cum = esc;
+    for (int32_t i = 0; i < v.n; ++i) {
+        const uint32_t e = v.entries[i];
+        if (!mask.allowed[stats::entrySymbol(e)]) continue;
+        const int32_t count = stats::entryCount(e);
+        const int32_t size = count >> s;
+        const int32_t start = est.E + ((cum - esc) >> s);
+        cum += count;
+        if (size == 0 || t >= start + size) continue;
+        if (t < start) damaged();
+        rc::decodeUpdate(coder, start, size);
+        return static_cast<int32_t>(stats::entrySymbol(e));
+    }
+    damaged();
+}
+
+// Decodes one decision in the context `v`: a byte, or -1 for the escape
+// (whose bytes are then excluded from the mask).
+inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v) {
+    const stats::Totals tt = stats::decodeTotals(v, k.mask);
+    const see::Estimate est = see::escapeEstimate(k.etab, k.prevHit, tt.esc, tt.esc + tt.sum);
+    const int32_t G = est.A + est.E;
+    if (G <= 0) damaged();
+    const int32_t t = rc::getFreq(k.coder, G);
+    if (t >= G) damaged();
+    int32_t sym;
+    if (est.r < 0) {
+        sym = decodeShifted(k.coder, v, k.mask, tt.esc, est, t);
+    } else if (t < est.E) {
+        rc::decodeUpdate(k.coder, 0, est.E);
+        sym = -1;
+    } else {
+        const stats::Lookup lk = stats::decodeLookup(v, k.mask, tt.esc + ((t - est.E) >> est.r));
+        if (lk.symbol < 0) damaged();
+        rc::decodeUpdate(k.coder, est.E + ((lk.low - tt.esc) << est.r), lk.freq << est.r);
+        sym = lk.symbol;
+    }
+    see::escapeUpdate(k.etab, tt.sum, tt.esc, k.prevHit, sym < 0);
+    if (sym < 0) stats::excludeSymbols(k.mask, v);
+    return sym;
+}
+
+}  // namespace quellpack::ppm
