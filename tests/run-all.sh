@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds quellpack and runs every test: the Release suite, the same suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets
+# for a bounded time, and a build of the example against an installed copy.
+# Installs the Debian packages it needs when they are missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+for pkg in cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev pkg-config; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+fi
+
+jobs=$(nproc)
+echo "== Release build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+for step in tests/steps/*.sh; do
+  [ -e "$step" ] || continue
+  echo "== $(basename "$step" .sh)"
+  bash "$step"
+done

@@ -1,0 +1,93 @@
+// Shared helpers of the test files: files, temporary directories and runs
+// of the built quellpack binary.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace qptest {
+
+namespace fs = std::filesystem;
+
+inline std::vector<uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const fs::path& path, const std::vector<uint8_t>& data) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+inline std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+// A fresh directory, removed with everything in it at the end of the scope.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string tmpl = (fs::temp_directory_path() / "quellpack-test-XXXXXX").string();
+        path = ::mkdtemp(tmpl.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path, ec);
+    }
+    fs::path operator/(const std::string& name) const { return path / name; }
+};
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when killed by a signal
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Runs the built quellpack with the given arguments (argv[0] excluded),
+// feeding `input` on standard input (from /dev/null when empty and
+// `stdinPath` is empty).
+inline RunResult runQuellpack(const std::vector<std::string>& args, const std::string& input = "",
+                              const std::string& stdinPath = "") {
+    TempDir io;
+    const fs::path inPath = stdinPath.empty() ? io / "stdin" : fs::path(stdinPath);
+    if (stdinPath.empty()) writeFile(inPath, bytesOf(input));
+    const fs::path outPath = io / "stdout", errPath = io / "stderr";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open(inPath.c_str(), O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char*> argv;
+        std::string prog = QUELLPACK_BINARY;
+        argv.push_back(prog.data());
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(prog.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    RunResult r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    const std::vector<uint8_t> o = readFile(outPath), e = readFile(errPath);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+// The shared benchmark corpus and conformance material.
+inline fs::path sharedDir() { return fs::path(QUELLPACK_SHARED_DIR); }
+
+}  // namespace qptest
