@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "ppm/cursor.hpp"
 #include "ppm/model.hpp"
 #include "ppm/ppm.hpp"
 #include "ppm/tree.hpp"
@@ -19,26 +20,30 @@ std::vector<uint8_t> compress(const uint8_t* data, size_t n, const ProgressFn* p
 
     uint8_t window[kMaxOrder + 1];
     int hlen = 0;
-    Node* path[kMaxOrder + 1];
+    ContextCursor cur;
     for (size_t pos = 0; pos < n; ++pos) {
         const uint32_t c = data[pos];
-        const int depth = walkContexts(tree, window, hlen, path);
-        window[hlen] = static_cast<uint8_t>(c);
-        const int wlen = hlen + 1;
+        findContexts(tree, cur, window, hlen);
         k.mask.reset();
-        int foundDepth = depth;
+        int foundDepth = cur.depth;
+        int32_t foundPosition;
         for (;; --foundDepth) {
-            const stats::Stats& st = path[foundDepth]->stats;
-            uint32_t scratch;
+            const stats::Stats st = tree.nodes[cur.index[foundDepth]].stats;
+            stats::DetScratch scratch;
             const stats::SymbolView v = stats::view(st, tree.stats, scratch);
-            const stats::SymbInfo info = st.kind == stats::StDet ? stats::getSymbInfo(c, k.mask, st, tree.stats)
-                                                                 : stats::getSymbInfo(c, k.mask, v);
+            const stats::SymbInfo info = stats::kindOf(st) == stats::StDet ? stats::getSymbInfo(c, k.mask, st, tree.stats)
+                                                                           : stats::getSymbInfo(c, k.mask, v);
+            foundPosition = info.index;
             if (encodeInContext(k, v, info, c)) break;
             // The root holds every byte and never excludes the one coded,
             // so the walk always ends there at the latest.
+            walkAll(tree, cur, window, hlen);
         }
-        k.prevHit = foundDepth == depth ? 1 : 0;
-        updateTree(tree, path, depth, foundDepth, window, wlen);
+        k.prevHit = foundDepth == cur.depth ? 1 : 0;
+        window[hlen] = static_cast<uint8_t>(c);
+        const int wlen = hlen + 1;
+        updateTree(tree, cur.index, cur.depth, foundDepth, window, wlen, foundPosition);
+        rememberFollower(tree, cur, c);
         if (wlen > kMaxOrder) {
             std::memmove(window, window + 1, kMaxOrder);
             hlen = kMaxOrder;

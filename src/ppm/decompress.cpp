@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ppm/cursor.hpp"
 #include "ppm/model.hpp"
 #include "ppm/ppm.hpp"
 #include "ppm/tree.hpp"
@@ -27,25 +28,27 @@ std::vector<uint8_t> decompress(const uint8_t* coded, size_t length, size_t n, c
 
     uint8_t window[kMaxOrder + 1];
     int hlen = 0;
-    Node* path[kMaxOrder + 1];
+    ContextCursor cur;
     for (size_t pos = 0; pos < n; ++pos) {
-        const int depth = walkContexts(tree, window, hlen, path);
+        findContexts(tree, cur, window, hlen);
         k.mask.reset();
-        int foundDepth = depth;
+        int foundDepth = cur.depth;
         int32_t sym;
         for (;; --foundDepth) {
-            uint32_t scratch;
-            const stats::SymbolView v = stats::view(path[foundDepth]->stats, tree.stats, scratch);
+            stats::DetScratch scratch;
+            const stats::SymbolView v = stats::view(tree.nodes[cur.index[foundDepth]].stats, tree.stats, scratch);
             sym = decodeInContext(k, v);
             if (sym >= 0) break;
             if (foundDepth == 0) damaged();  // nothing can escape the root
+            walkAll(tree, cur, window, hlen);
         }
         if (k.coder.overrun) damaged();
         out.push_back(static_cast<uint8_t>(sym));
+        k.prevHit = foundDepth == cur.depth ? 1 : 0;
         window[hlen] = static_cast<uint8_t>(sym);
         const int wlen = hlen + 1;
-        k.prevHit = foundDepth == depth ? 1 : 0;
-        updateTree(tree, path, depth, foundDepth, window, wlen);
+        updateTree(tree, cur.index, cur.depth, foundDepth, window, wlen);
+        rememberFollower(tree, cur, static_cast<uint32_t>(sym));
         if (wlen > kMaxOrder) {
             std::memmove(window, window + 1, kMaxOrder);
             hlen = kMaxOrder;

@@ -37,9 +37,8 @@ inline void encodeShifted(rc::RCState& coder, const stats::SymbolView& v, const 
     }
     int32_t zsum = 0, zbefore = 0;
     for (int32_t i = 0; i < v.n; ++i) {
-        const uint32_t e = v.entries[i];
-        const uint32_t sym = stats::entrySymbol(e);
-        const int32_t count = stats::entryCount(e);
+        const uint32_t sym = stats::symbolAt(v, i);
+        const int32_t count = stats::countAt(v, i);
         if (!mask.allowed[sym] || (count >> s) != 0) continue;
         if (sym < c) zbefore += count;
         zsum += count;
@@ -66,7 +65,7 @@ inline bool encodeInContext(Coding& k, const stats::SymbolView& v, const stats::
     } else {
         encodeShifted(k.coder, v, k.mask, info, c, est);
     }
-    see::escapeUpdate(k.etab, info.total - info.esc, info.esc, k.prevHit, !info.found);
+    see::trainCell(k.etab, est.cell, !info.found);
     if (!info.found) stats::excludeSymbols(k.mask, v);
     return info.found;
 }
@@ -78,8 +77,8 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
     if (t < est.E) {
         int32_t zsum = 0;
         for (int32_t i = 0; i < v.n; ++i) {
-            const uint32_t e = v.entries[i];
-            if (mask.allowed[stats::entrySymbol(e)] && (stats::entryCount(e) >> s) == 0) zsum += stats::entryCount(e);
+            const int32_t count = stats::countAt(v, i);
+            if (mask.allowed[stats::symbolAt(v, i)] && (count >> s) == 0) zsum += count;
         }
         rc::decodeUpdate(coder, 0, est.E);
         if (zsum == 0) return -1;
@@ -92,12 +91,11 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
         }
         int32_t cum = esc;
         for (int32_t i = 0; i < v.n; ++i) {
-            const uint32_t e = v.entries[i];
-            const int32_t count = stats::entryCount(e);
-            if (!mask.allowed[stats::entrySymbol(e)] || (count >> s) != 0) continue;
+            const int32_t count = stats::countAt(v, i);
+            if (!mask.allowed[stats::symbolAt(v, i)] || (count >> s) != 0) continue;
             if (t2 < cum + count) {
                 rc::decodeUpdate(coder, cum, count);
-                return static_cast<int32_t>(stats::entrySymbol(e));
+                return static_cast<int32_t>(stats::symbolAt(v, i));
             }
             cum += count;
         }
@@ -105,16 +103,15 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
     }
     int32_t cum = esc;
     for (int32_t i = 0; i < v.n; ++i) {
-        const uint32_t e = v.entries[i];
-        if (!mask.allowed[stats::entrySymbol(e)]) continue;
-        const int32_t count = stats::entryCount(e);
+        if (!mask.allowed[stats::symbolAt(v, i)]) continue;
+        const int32_t count = stats::countAt(v, i);
         const int32_t size = count >> s;
         const int32_t start = est.E + ((cum - esc) >> s);
         cum += count;
         if (size == 0 || t >= start + size) continue;
         if (t < start) damaged();
         rc::decodeUpdate(coder, start, size);
-        return static_cast<int32_t>(stats::entrySymbol(e));
+        return static_cast<int32_t>(stats::symbolAt(v, i));
     }
     damaged();
 }
@@ -140,7 +137,7 @@ inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v) {
         rc::decodeUpdate(k.coder, est.E + ((lk.low - tt.esc) << est.r), lk.freq << est.r);
         sym = lk.symbol;
     }
-    see::escapeUpdate(k.etab, tt.sum, tt.esc, k.prevHit, sym < 0);
+    see::trainCell(k.etab, est.cell, sym < 0);
     if (sym < 0) stats::excludeSymbols(k.mask, v);
     return sym;
 }

@@ -1,16 +1,12 @@
 #include "ppm/tree.hpp"
 
-#include <cstring>
-
 namespace quellpack::ppm {
 
 namespace {
 
-uint32_t tableWords(uint32_t cap) { return cap == kDirectTable ? 1 + kDirectTable : 1 + (cap + 3) / 4 + cap; }
-
-uint32_t newNode(Tree& tree, NodeKind kind, stats::Stats st, uint8_t key, uint32_t child) {
+uint32_t newNode(Tree& tree, NodeKind kind, stats::Stats st, uint8_t key, uint32_t link) {
     const uint32_t i = tree.nodes.push();
-    tree.nodes[i] = Node{st, child, kind, key};
+    tree.nodes[i] = Node{st, link, kind, key};
     return i;
 }
 
@@ -22,51 +18,28 @@ uint32_t newBranch(Tree& tree, const uint8_t* window, int j) {
     return below;
 }
 
-// Writes a list table holding n children (keys, children) into a new block.
-uint32_t newListTable(Tree& tree, uint32_t cap, uint32_t n, const uint8_t* keys, const uint32_t* children) {
-    const uint32_t block = tree.tables.alloc(tableWords(cap));
-    uint32_t* t = tree.tables.at(block);
-    t[0] = n | cap << 16;
-    std::memcpy(t + 1, keys, n);
-    std::memcpy(t + 1 + (cap + 3) / 4, children, n * sizeof(uint32_t));
-    return block;
-}
-
-// Adds child `child` under byte b to a LargeNode's table, growing it when full.
-void addToTable(Tree& tree, Node& node, uint32_t b, uint32_t child) {
-    uint32_t* t = tree.tables.at(node.child);
-    const uint32_t cap = t[0] >> 16;
-    if (cap == kDirectTable) {
-        t[1 + b] = child;
-        return;
+// A new table of n + 1 children: the n of `keys`/`children` and (b, child).
+uint32_t newTable(Tree& tree, uint32_t n, const unsigned char* keys, const unsigned char* children, uint32_t b,
+                  uint32_t child) {
+    if (n + 1 > kListChildren) {
+        const uint32_t index = tree.tables.alloc(kDirectUnits);
+        unsigned char* t = tree.tables.at(index);
+        std::memset(t + 4, 0, 4 * 256);
+        for (uint32_t i = 0; i < n; ++i) stats::store32(t + 4 * (1 + keys[i]), stats::load32(children + 4 * i));
+        stats::store32(t + 4 * (1 + b), child);
+        stats::store32(t, n + 1);
+        return index;
     }
-    const uint32_t n = t[0] & 0xFFFF;
-    auto* keys = reinterpret_cast<uint8_t*>(t + 1);
-    uint32_t* children = t + 1 + (cap + 3) / 4;
-    if (n < cap) {
-        keys[n] = static_cast<uint8_t>(b);
-        children[n] = child;
-        t[0] = (n + 1) | cap << 16;
-        return;
-    }
-    const uint32_t newCap = cap * 2;
-    uint32_t block;
-    if (newCap >= kDirectTable) {
-        block = tree.tables.alloc(tableWords(kDirectTable));
-        uint32_t* d = tree.tables.at(block);
-        std::memset(d + 1, 0, kDirectTable * sizeof(uint32_t));
-        for (uint32_t i = 0; i < n; ++i) d[1 + keys[i]] = children[i];
-        d[1 + b] = child;
-        d[0] = (n + 1) | kDirectTable << 16;
-    } else {
-        block = newListTable(tree, newCap, n, keys, children);
-        uint32_t* g = tree.tables.at(block);
-        reinterpret_cast<uint8_t*>(g + 1)[n] = static_cast<uint8_t>(b);
-        g[1 + (newCap + 3) / 4 + n] = child;
-        g[0] = (n + 1) | newCap << 16;
-    }
-    tree.tables.release(node.child, tableWords(cap));
-    node.child = block;
+    const uint32_t index = tree.tables.alloc(listTableUnits(n + 1));
+    unsigned char* t = tree.tables.at(index);
+    stats::store32(t, n + 1);
+    unsigned char* newKeys = t + 4;
+    unsigned char* newChildren = t + 4 * (1 + (n + 1 + 3) / 4);
+    std::memcpy(newKeys, keys, n);
+    newKeys[n] = static_cast<unsigned char>(b);
+    std::memcpy(newChildren, children, 4 * n);
+    stats::store32(newChildren + 4 * n, child);
+    return index;
 }
 
 // Gives `node` the new child `child` under byte b: a Leaf becomes a CxDet,
@@ -75,33 +48,48 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
     if (node.kind == Leaf) {
         node.kind = CxDet;
         node.key = static_cast<uint8_t>(b);
-        node.child = child;
-    } else if (node.kind == CxDet) {
-        const uint8_t keys[2] = {node.key, static_cast<uint8_t>(b)};
-        const uint32_t children[2] = {node.child, child};
-        node.kind = LargeNode;
-        node.child = newListTable(tree, 2, 2, keys, children);
-    } else {
-        addToTable(tree, node, b, child);
+        node.link = child;
+        return;
     }
+    if (node.kind == CxDet) {
+        unsigned char oldChild[4];
+        stats::store32(oldChild, node.link);
+        node.kind = LargeNode;
+        node.link = newTable(tree, 1, &node.key, oldChild, b, child);
+        return;
+    }
+    unsigned char* t = tree.tables.at(node.link);
+    const uint32_t n = stats::load32(t);
+    if (n > kListChildren) {
+        stats::store32(t + 4 * (1 + b), child);
+        stats::store32(t, n + 1);
+        return;
+    }
+    const uint32_t index = newTable(tree, n, t + 4, t + 4 * (1 + (n + 3) / 4), b, child);
+    tree.tables.release(node.link, listTableUnits(n));
+    node.link = index;
 }
 
 }  // namespace
 
-void initTree(Tree& tree) {
-    newNode(tree, Leaf, stats::newRootStats(tree.stats), 0, 0);
-}
+void initTree(Tree& tree) { newNode(tree, Leaf, stats::newRootStats(tree.stats), 0, 0); }
 
-void updateTree(Tree& tree, Node** path, int depth, int foundDepth, const uint8_t* window, int wlen) {
+void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDepth, const uint8_t* window, int wlen,
+                int32_t foundPosition) {
     const uint32_t c = window[wlen - 1];
-    for (int j = depth; j >= foundDepth; --j) stats::incrCount(c, j == foundDepth, path[j]->stats, tree.stats);
+    for (int j = depth; j >= foundDepth; --j) {
+        Node& node = tree.nodes[index[j]];
+        stats::Stats st = node.stats;  // packed field: counted through a copy
+        stats::incrCount(c, j == foundDepth, st, tree.stats, j == foundDepth ? foundPosition : -1);
+        node.stats = st;
+    }
     const int i = wlen - 2 - depth;
     if (i >= 0) {
         const uint32_t branch = newBranch(tree, window, i);
-        addChild(tree, *path[depth], window[i], branch);
+        addChild(tree, tree.nodes[index[depth]], window[i], branch);
     }
 }
 
-size_t treeBytes(const Tree& tree) { return tree.nodes.bytes() + tree.tables.bytes() + tree.stats.words.bytes(); }
+size_t treeBytes(const Tree& tree) { return tree.nodes.bytes() + tree.tables.bytes() + tree.stats.units.bytes(); }
 
 }  // namespace quellpack::ppm

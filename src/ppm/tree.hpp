@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 
 #include "stats/pool.hpp"
 #include "stats/stats.hpp"
@@ -17,22 +19,33 @@ enum NodeKind : uint8_t { Leaf = 0, CxDet = 1, LargeNode = 2 };
 
 constexpr int kMaxOrder = 4;
 
-struct Node {
+// Packed to 10 bytes: nodes are the model's largest share of memory.
+struct __attribute__((packed)) Node {
     stats::Stats stats;
-    uint32_t child;  // CxDet: the child node; LargeNode: its child table
+    // CxDet: the child; LargeNode: its child table. A Leaf at the deepest
+    // order never gets children and keeps a shortcut here instead: the
+    // deepest context that followed it when it was last followed by `key`.
+    uint32_t link;
     uint8_t kind;
-    uint8_t key;     // CxDet: the byte that selects the child
+    uint8_t key;
 };
+static_assert(sizeof(Node) == 10);
 
-// Child table of a LargeNode, in the table pool: word 0 = children | cap << 16,
-// then cap key bytes and cap child indices. At cap 256 the table is direct:
-// word 1 + b holds the child for byte b.
-constexpr uint32_t kDirectTable = 256;
+// Child tables of LargeNodes, in the table pool: unit 0 holds the number
+// of children n; with n <= kListChildren the table lists n key bytes, then
+// n child indices. Larger tables are direct: unit 1 + b is the child for b.
+constexpr uint32_t kListChildren = 128;
+constexpr uint32_t kDirectUnits = 1 + 256;
+
+inline uint32_t listTableUnits(uint32_t n) { return 1 + (n + 3) / 4 + n; }
 
 struct Tree {
     stats::ChunkedArray<Node> nodes;
-    stats::WordPool tables;
+    stats::Pool tables;
     stats::StatsPool stats;
+    // Order-2 contexts by their two bytes (most recent first), filled as
+    // walks find them: walks start at depth 2 instead of the root.
+    std::unique_ptr<uint32_t[]> order2{new uint32_t[65536]()};
 };
 
 // Builds the initial tree: a root Leaf knowing all 256 bytes once.
@@ -40,39 +53,49 @@ void initTree(Tree& tree);
 
 // The child of `node` for byte b, or 0 when there is none.
 inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
-    if (node.kind == CxDet) return node.key == b ? node.child : 0;
+    if (node.kind == CxDet) return node.key == b ? node.link : 0;
     if (node.kind == Leaf) return 0;
-    const uint32_t* t = tree.tables.at(node.child);
-    const uint32_t cap = t[0] >> 16;
-    if (cap == kDirectTable) return t[1 + b];
-    const uint32_t n = t[0] & 0xFFFF;
-    const auto* keys = reinterpret_cast<const uint8_t*>(t + 1);
-    const uint32_t* children = t + 1 + (cap + 3) / 4;
-    for (uint32_t i = 0; i < n; ++i)
-        if (keys[i] == b) return children[i];
-    return 0;
+    const unsigned char* t = tree.tables.at(node.link);
+    const uint32_t n = stats::load32(t);
+    if (n > kListChildren) return stats::load32(t + 4 * (1 + b));
+    const unsigned char* keys = t + 4;
+    const unsigned char* children = t + 4 * (1 + (n + 3) / 4);
+    const void* hit = std::memchr(keys, static_cast<int>(b), n);
+    if (hit == nullptr) return 0;
+    return stats::load32(children + 4 * (static_cast<const unsigned char*>(hit) - keys));
 }
 
-// Finds the contexts of the next byte: path[0] is the root, path[d] the
-// longest context present. `history` holds hlen bytes, most recent last.
-// Returns d.
-inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, Node** path) {
-    Node* node = &tree.nodes[0];
-    path[0] = node;
-    int d = 0;
-    for (int i = hlen - 1; i >= 0; --i) {
-        const uint32_t child = findChild(tree, *node, history[i]);
-        if (child == 0) break;
-        node = &tree.nodes[child];
-        path[++d] = node;
+// The contexts of the next byte: index[0] is the root, index[d] the longest
+// context present. `history` holds hlen bytes, most recent last. Returns d.
+inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* index) {
+    index[0] = 0;
+    if (hlen == 0) return 0;
+    uint32_t node = findChild(tree, tree.nodes[0], history[hlen - 1]);
+    if (node == 0) return 0;
+    index[1] = node;
+    if (hlen == 1) return 1;
+    uint32_t& order2 = tree.order2[history[hlen - 1] << 8 | history[hlen - 2]];
+    if (order2 == 0) {
+        order2 = findChild(tree, tree.nodes[node], history[hlen - 2]);
+        if (order2 == 0) return 1;
+    }
+    node = order2;
+    index[2] = node;
+    int d = 2;
+    for (int i = hlen - 3; i >= 0; --i) {
+        node = findChild(tree, tree.nodes[node], history[i]);
+        if (node == 0) break;
+        index[++d] = node;
     }
     return d;
 }
 
 // Counts byte c in the contexts that coded it and adds the contexts the
-// tree lacked. path[0..depth] are the contexts walked for c, foundDepth the
-// one that coded it; window is the history followed by c (wlen bytes).
-void updateTree(Tree& tree, Node** path, int depth, int foundDepth, const uint8_t* window, int wlen);
+// tree lacked. index[0..depth] are the contexts walked for c, foundDepth
+// the one that coded it; window is the history followed by c (wlen bytes).
+// foundPosition, when not -1, is where c stands in that context's record.
+void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDepth, const uint8_t* window, int wlen,
+                int32_t foundPosition = -1);
 
 // Memory held by the tree, in bytes.
 size_t treeBytes(const Tree& tree);

@@ -13,8 +13,8 @@
 
 namespace quellpack::rc {
 
-constexpr int32_t kTop = 0xFFFFFF;       // initial range, 24 bits
-constexpr int32_t kBottom = 0x10000;     // renormalise when range drops below
+constexpr uint32_t kTop = 0xFFFFFF;      // initial range, 24 bits
+constexpr uint32_t kBottom = 0x10000;    // renormalise when range drops below
 
 // Coder state for both directions. The encoder uses the output store and
 // low/pending/cache/carry; the decoder uses the input bytes and code.
@@ -24,7 +24,7 @@ struct RCState {
     size_t length = 0;           // decoder: number of coded bytes
     size_t position = 0;         // decoder: next byte to read
     int32_t low = 0;
-    int64_t range = kTop;        // 64 bits: the final flush shifts it past 32
+    uint32_t range = kTop;       // unsigned: the final flush shifts it past 32 bits
     int32_t code = 0;
     int64_t pending = 0;
     int32_t cache = 0;
@@ -63,11 +63,11 @@ inline void shiftLow(RCState& st) {
 // Codes the interval [start, start + size) of a scale of `total`
 // (1 <= total <= 65536, size >= 1, start + size <= total).
 inline void encodeFreq(RCState& st, int32_t start, int32_t size, int32_t total) {
-    const int32_t r = static_cast<int32_t>(st.range / total);
-    const int32_t newLow = (st.low + r * start) & 0xFFFFFF;
+    const uint32_t r = st.range / static_cast<uint32_t>(total);
+    const int32_t newLow = static_cast<int32_t>((static_cast<uint32_t>(st.low) + r * static_cast<uint32_t>(start)) & 0xFFFFFF);
     if (newLow < st.low) st.carry += 1;
     st.low = newLow;
-    st.range = static_cast<int64_t>(r) * size;
+    st.range = r * static_cast<uint32_t>(size);
     while (st.range < kBottom) shiftLow(st);
 }
 
@@ -102,15 +102,15 @@ inline RCState newDecoder(const uint8_t* input, size_t length) {
 // Starts a decision of scale `total`: leaves the step in range and returns
 // the target. A damaged stream can give a target of total or more.
 inline int32_t getFreq(RCState& st, int32_t total) {
-    st.range /= total;
-    return st.code / static_cast<int32_t>(st.range);
+    st.range /= static_cast<uint32_t>(total);
+    return static_cast<int32_t>(static_cast<uint32_t>(st.code) / st.range);
 }
 
 // Removes the decided interval and pulls in further coded bytes.
 inline void decodeUpdate(RCState& st, int32_t start, int32_t size) {
-    const int32_t r = static_cast<int32_t>(st.range);
-    st.code -= r * start;
-    st.range = static_cast<int64_t>(r) * size;
+    const uint32_t r = st.range;
+    st.code = static_cast<int32_t>(static_cast<uint32_t>(st.code) - r * static_cast<uint32_t>(start));
+    st.range = r * static_cast<uint32_t>(size);
     while (st.range < kBottom) {
         st.range <<= 8;
         loadByte(st);

@@ -20,6 +20,7 @@ struct Estimate {
     int32_t A;
     int32_t E;
     int32_t r;
+    int cell;  // the table cell the decision trains
 };
 
 // The initial table: each cell's weights reproduce the escape share that
@@ -42,32 +43,46 @@ inline int cellIndex(int32_t prevHit, int32_t esc, int32_t total) {
     return 2 * (row * kCells + q);
 }
 
+// The number of leading zero bits of a non-zero value.
+inline int leadingZeros(uint32_t x) { return __builtin_clz(x); }
+
 // The escape estimate for a context with escape frequency esc and total
 // `total` (escape included, after exclusions).
+//
+// The shift is the one the loop "raise r while the scaled total
+// T = a + floor(a * escWeight / symWeight), a = scaleBy(S, r), is below
+// 1024; lower it while T is above 65000" settles on. T >= k holds exactly
+// when a * (escWeight + symWeight) >= k * symWeight, so the smallest r with
+// T >= 1024 follows from the bit lengths, without trying every r.
 inline Estimate escapeEstimate(const Etab& etab, int32_t prevHit, int32_t esc, int32_t total) {
     const int32_t S = total - esc;
-    if (S == 0 || esc == 0) return Estimate{S, esc, 0};
+    if (total <= 0) return Estimate{S, esc, 0, 0};  // nothing to code: a damaged stream
     const int cell = cellIndex(prevHit, esc, total);
+    if (S == 0 || esc == 0) return Estimate{S, esc, 0, cell};
     const int32_t escWeight = etab.w[cell];
     const int32_t symWeight = etab.w[cell + 1];
+    const int32_t weights = escWeight + symWeight;
     int32_t r = 0;
-    for (;;) {
-        const int32_t a = scaleBy(S, r);
-        const int32_t e = a * escWeight / symWeight;
-        const int32_t t = a + e;
-        if (t < 1024) {
-            ++r;
-        } else if (t > 65000) {
+    int32_t a = S;
+    const uint32_t low = 1024u * static_cast<uint32_t>(symWeight);
+    if (static_cast<uint32_t>(S) * static_cast<uint32_t>(weights) < low) {
+        const uint32_t x = static_cast<uint32_t>(S) * static_cast<uint32_t>(weights);
+        r = leadingZeros(x) - leadingZeros(low);
+        if ((x << r) < low) ++r;
+        if (r > 0 && (x << (r - 1)) >= low) --r;
+        a = S << r;
+    } else {
+        while (a > 65000 || a * escWeight >= (65001 - a) * symWeight) {
             --r;
-        } else {
-            return Estimate{a > 1 ? a : 1, e > 1 ? e : 1, r};
+            a = S >> -r;
         }
     }
+    const int32_t e = a * escWeight / symWeight;
+    return Estimate{a > 1 ? a : 1, e > 1 ? e : 1, r, cell};
 }
 
-// Trains the cell of a decision with its outcome.
-inline void escapeUpdate(Etab& etab, int32_t S, int32_t esc, int32_t prevHit, bool escaped) {
-    const int cell = cellIndex(prevHit, esc, S + esc);
+// Trains a cell with the outcome of a decision.
+inline void trainCell(Etab& etab, int cell, bool escaped) {
     int32_t& escWeight = etab.w[cell];
     int32_t& symWeight = etab.w[cell + 1];
     if (escWeight + symWeight > 2048) {
@@ -79,6 +94,11 @@ inline void escapeUpdate(Etab& etab, int32_t S, int32_t esc, int32_t prevHit, bo
     } else {
         symWeight += 2;
     }
+}
+
+// Trains the cell of a decision, chosen as escapeEstimate chose it.
+inline void escapeUpdate(Etab& etab, int32_t S, int32_t esc, int32_t prevHit, bool escaped) {
+    trainCell(etab, cellIndex(prevHit, esc, S + esc), escaped);
 }
 
 }  // namespace quellpack::see

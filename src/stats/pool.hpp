@@ -1,14 +1,33 @@
-// Memory for the model: chunked arrays addressed by 32-bit indices.
+// Memory for the model: chunked storage addressed by 32-bit indices.
 //
 // Chunks never move once allocated, so pointers into them stay valid while
 // the model grows, and everything is released in one go with the pool.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace quellpack::stats {
+
+// Unaligned little helpers over raw bytes; they compile to plain moves.
+inline uint32_t load32(const unsigned char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline void store32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline uint32_t load16(const unsigned char* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline void store16(unsigned char* p, uint32_t v) {
+    const uint16_t w = static_cast<uint16_t>(v);
+    std::memcpy(p, &w, 2);
+}
 
 // An array of T that grows by whole chunks of 2^kBits elements.
 template <class T, int kBits = 16>
@@ -20,51 +39,55 @@ struct ChunkedArray {
     T& operator[](uint32_t i) { return chunks[i >> kBits][i & (kChunk - 1)]; }
     const T& operator[](uint32_t i) const { return chunks[i >> kBits][i & (kChunk - 1)]; }
 
-    // Appends a default element and returns its index.
+    // Appends an uninitialised element and returns its index.
     uint32_t push() {
-        if ((size & (kChunk - 1)) == 0) chunks.emplace_back(new T[kChunk]);
+        if ((size & (kChunk - 1)) == 0) {
+            if (size == UINT32_MAX - kChunk + 1) throw std::bad_alloc();
+            chunks.emplace_back(new T[kChunk]);
+        }
         return size++;
     }
     size_t bytes() const { return chunks.size() * sizeof(T) * kChunk; }
 };
 
-// Blocks of 32-bit words, recycled through one free list per block size.
-// Index 0 is never handed out, so callers may use it as "none".
-struct WordPool {
-    static constexpr int kBits = 16;
+// Variable-sized blocks of 4-byte units, recycled through one free list per
+// block size. Index 0 is never handed out, so callers may use it as "none".
+struct Pool {
+    static constexpr int kBits = 16;                 // units per chunk: 64 Ki
     static constexpr uint32_t kChunk = 1u << kBits;
-    static constexpr uint32_t kMaxBlock = 264;
+    static constexpr uint32_t kMaxBlock = 260;       // units
+    static constexpr uint32_t kMaxChunks = 1u << 14; // 2^30 units: 4 GiB
 
-    std::vector<std::unique_ptr<uint32_t[]>> chunks;
-    uint32_t next = 0;                   // first unused word of the last chunk
+    std::vector<std::unique_ptr<unsigned char[]>> chunks;
+    uint32_t next = 0;                   // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
 
-    uint32_t* at(uint32_t i) { return chunks[i >> kBits].get() + (i & (kChunk - 1)); }
-    const uint32_t* at(uint32_t i) const { return chunks[i >> kBits].get() + (i & (kChunk - 1)); }
+    unsigned char* at(uint32_t i) { return chunks[i >> kBits].get() + 4 * (i & (kChunk - 1)); }
+    const unsigned char* at(uint32_t i) const { return chunks[i >> kBits].get() + 4 * (i & (kChunk - 1)); }
 
-    // Returns a block of `words` words (at most kMaxBlock), uninitialised.
-    uint32_t alloc(uint32_t words) {
-        if (uint32_t head = freeHead[words]) {
-            freeHead[words] = *at(head);
+    // Returns a block of `units` units (1..kMaxBlock), uninitialised.
+    uint32_t alloc(uint32_t units) {
+        if (const uint32_t head = freeHead[units]) {
+            freeHead[units] = load32(at(head));
             return head;
         }
-        const uint32_t offset = next & (kChunk - 1);
-        if ((next >> kBits) >= chunks.size() || offset + words > kChunk) {
+        if ((next >> kBits) >= chunks.size() || (next & (kChunk - 1)) + units > kChunk) {
+            if (chunks.size() >= kMaxChunks) throw std::bad_alloc();
             next = static_cast<uint32_t>(chunks.size()) << kBits;
-            chunks.emplace_back(new uint32_t[kChunk]);
+            chunks.emplace_back(new unsigned char[4 * kChunk]);
             if (next == 0) next = 1;  // keep index 0 free
         }
         const uint32_t i = next;
-        next += words;
+        next += units;
         return i;
     }
 
     // Gives a block back for reuse by a later alloc of the same size.
-    void release(uint32_t i, uint32_t words) {
-        *at(i) = freeHead[words];
-        freeHead[words] = i;
+    void release(uint32_t i, uint32_t units) {
+        store32(at(i), freeHead[units]);
+        freeHead[units] = i;
     }
-    size_t bytes() const { return chunks.size() * sizeof(uint32_t) * kChunk; }
+    size_t bytes() const { return chunks.size() * 4 * size_t{kChunk}; }
 };
 
 }  // namespace quellpack::stats

@@ -1,118 +1,110 @@
 #include "stats/stats.hpp"
 
-#include <cstring>
-
 namespace quellpack::stats {
 
 namespace {
 
-constexpr uint32_t kHeaderWords = 2;
+inline unsigned char* symbolsOf(unsigned char* b) { return b + 8; }
+inline unsigned char* countsOf(unsigned char* b, uint32_t n) { return b + 8 + 4 * ((n + 3) / 4); }
 
-// Smallest list capacity that holds n entries; small steps while a context
-// is an StSmall, doubling afterwards.
-uint32_t capacityFor(uint32_t n) {
-    if (n <= 2) return 2;
-    if (n <= 4) return 4;
-    if (n <= 10) return 10;
-    uint32_t cap = 16;
-    while (cap < n) cap *= 2;
-    return cap;
-}
+inline Stats listStats(StatKind kind, uint32_t index) { return Stats{static_cast<uint32_t>(kind) << 30 | index}; }
 
-uint32_t* allocList(StatsPool& pool, uint32_t cap, uint32_t& block) {
-    block = pool.words.alloc(kHeaderWords + cap);
-    return pool.words.at(block);
-}
-
-void setHeader(uint32_t* b, int32_t escape, int32_t total, uint32_t n, uint32_t cap) {
-    b[0] = static_cast<uint32_t>(escape) | static_cast<uint32_t>(total) << 16;
-    b[1] = n | cap << 16;
-}
-
-// Halves every count and the escape when the total passed the limit.
-void halveIfNeeded(uint32_t* b, int32_t escape, int32_t total) {
-    const uint32_t n = b[1] & 0xFFFF;
+// Stores escape and total, halving every count and the escape first when
+// the total passed the limit. Entry k's count is passed separately because
+// before halving it may not fit its 16 bits.
+void finishList(unsigned char* b, uint32_t n, int32_t escape, int32_t total, uint32_t k, int32_t countK) {
+    unsigned char* counts = countsOf(b, n);
     if (total > kHalveAbove) {
         escape = escape / 2 + 1;
         total = escape;
         for (uint32_t i = 0; i < n; ++i) {
-            const uint32_t e = b[kHeaderWords + i];
-            const int32_t count = entryCount(e) / 2 + 1;
-            b[kHeaderWords + i] = makeEntry(entrySymbol(e), count);
+            const int32_t count = (i == k ? countK : static_cast<int32_t>(load16(counts + 2 * i))) / 2 + 1;
+            store16(counts + 2 * i, static_cast<uint32_t>(count));
             total += count;
         }
+    } else {
+        store16(counts + 2 * k, static_cast<uint32_t>(countK));
     }
-    b[0] = static_cast<uint32_t>(escape) | static_cast<uint32_t>(total) << 16;
+    store32(b, static_cast<uint32_t>(escape) | static_cast<uint32_t>(total) << 16);
+}
+
+// A copy of the list `old` (n bytes) with c inserted at k, in a new block.
+uint32_t insertIntoList(StatsPool& pool, const unsigned char* old, uint32_t n, uint32_t k, uint32_t c) {
+    const uint32_t index = pool.units.alloc(listUnits(n + 1));
+    unsigned char* b = pool.units.at(index);
+    store32(b + 4, n + 1);
+    unsigned char* syms = symbolsOf(b);
+    unsigned char* counts = countsOf(b, n + 1);
+    const unsigned char* oldSyms = old + 8;
+    const unsigned char* oldCounts = old + 8 + 4 * ((n + 3) / 4);
+    std::memcpy(syms, oldSyms, k);
+    syms[k] = static_cast<unsigned char>(c);
+    std::memcpy(syms + k + 1, oldSyms + k, n - k);
+    std::memcpy(counts, oldCounts, 2 * k);
+    std::memcpy(counts + 2 * (k + 1), oldCounts + 2 * k, 2 * (n - k));
+    return index;
 }
 
 // StDet(s, n) meets a second byte c: a two-byte StSmall.
 void detToSmall(uint32_t c, int32_t x, Stats& st, StatsPool& pool) {
-    uint32_t block;
-    uint32_t* b = allocList(pool, 2, block);
-    const uint32_t detEntry = makeEntry(st.symbol, st.count);
-    const uint32_t newEntry = makeEntry(c, kIncrement);
-    b[kHeaderWords + 0] = c < st.symbol ? newEntry : detEntry;
-    b[kHeaderWords + 1] = c < st.symbol ? detEntry : newEntry;
+    const uint32_t index = pool.units.alloc(listUnits(2));
+    unsigned char* b = pool.units.at(index);
+    store32(b + 4, 2);
+    const uint32_t s = detSymbol(st);
+    const int32_t n = detCount(st);
+    const uint32_t k = c < s ? 0 : 1;  // where c goes
+    unsigned char* syms = symbolsOf(b);
+    syms[k] = static_cast<unsigned char>(c);
+    syms[1 - k] = static_cast<unsigned char>(s);
+    store16(countsOf(b, 2) + 2 * (1 - k), static_cast<uint32_t>(n));
     const int32_t escape = kDetEscape + x;
-    setHeader(b, escape, st.count + kIncrement + escape, 2, 2);
-    halveIfNeeded(b, escape, st.count + kIncrement + escape);
-    st = Stats{StSmall, 0, 0, block};
+    finishList(b, 2, escape, n + kIncrement + escape, k, kIncrement);
+    st = listStats(StSmall, index);
 }
 
 }  // namespace
 
 Stats newRootStats(StatsPool& pool) {
-    uint32_t block;
-    uint32_t* b = allocList(pool, 256, block);
-    for (uint32_t s = 0; s < 256; ++s) b[kHeaderWords + s] = makeEntry(s, 1);
-    setHeader(b, 0, 256, 256, 256);
-    return Stats{StLarge, 0, 0, block};
+    const uint32_t index = pool.units.alloc(listUnits(256));
+    unsigned char* b = pool.units.at(index);
+    store32(b, 0u | 256u << 16);
+    store32(b + 4, 256);
+    for (uint32_t s = 0; s < 256; ++s) {
+        symbolsOf(b)[s] = static_cast<unsigned char>(s);
+        store16(countsOf(b, 256) + 2 * s, 1);
+    }
+    return listStats(StLarge, index);
 }
 
-void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool) {
+void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position) {
     const int32_t x = found ? 0 : kEscapeIncrement;
-    if (st.kind == StDet) {
-        if (st.symbol == c) {
-            int32_t count = st.count + kIncrement;
+    if (kindOf(st) == StDet) {
+        if (detSymbol(st) == c) {
+            int32_t count = detCount(st) + kIncrement;
             if (count + kDetEscape > kHalveAbove) count = count / 2 + 1;
-            st.count = static_cast<uint16_t>(count);
+            st.word = c << 16 | static_cast<uint32_t>(count);
         } else {
             detToSmall(c, x, st, pool);
         }
         return;
     }
-    uint32_t* b = pool.words.at(st.block);
-    const uint32_t n = b[1] & 0xFFFF;
-    const int32_t escape = static_cast<int32_t>(b[0] & 0xFFFF) + x;
-    const int32_t total = static_cast<int32_t>(b[0] >> 16) + kIncrement + x;
-    uint32_t* entries = b + kHeaderWords;
-    uint32_t k = 0;
-    while (k < n && entrySymbol(entries[k]) < c) ++k;
-    if (k < n && entrySymbol(entries[k]) == c) {
-        entries[k] += kIncrement;
-        halveIfNeeded(b, escape, total);
+    unsigned char* b = pool.units.at(listIndex(st));
+    const uint32_t head = load32(b);
+    const uint32_t n = load32(b + 4);
+    const int32_t escape = static_cast<int32_t>(head & 0xFFFF) + x;
+    const int32_t total = static_cast<int32_t>(head >> 16) + kIncrement + x;
+    DetScratch unused;
+    const uint32_t k = static_cast<uint32_t>(position >= 0 ? position : positionOf(view(st, pool, unused), c));
+    if (k < n && symbolsOf(b)[k] == c) {
+        const int32_t count = static_cast<int32_t>(load16(countsOf(b, n) + 2 * k)) + kIncrement;
+        finishList(b, n, escape, total, k, count);
         return;
     }
-    // c is new here: insert it at k, moving to a larger list when full.
-    const uint32_t cap = b[1] >> 16;
-    if (n == cap) {
-        const uint32_t newCap = capacityFor(n + 1);
-        uint32_t block;
-        uint32_t* grown = allocList(pool, newCap, block);
-        b = pool.words.at(st.block);  // allocation never moves chunks, but stay explicit
-        std::memcpy(grown + kHeaderWords, b + kHeaderWords, k * sizeof(uint32_t));
-        std::memcpy(grown + kHeaderWords + k + 1, b + kHeaderWords + k, (n - k) * sizeof(uint32_t));
-        pool.words.release(st.block, kHeaderWords + cap);
-        st.block = block;
-        b = grown;
-        b[1] = n | newCap << 16;
-    } else {
-        std::memmove(entries + k + 1, entries + k, (n - k) * sizeof(uint32_t));
-    }
-    b[kHeaderWords + k] = makeEntry(c, kIncrement);
-    b[1] = (n + 1) | (b[1] & 0xFFFF0000u);
-    st.kind = n + 1 > static_cast<uint32_t>(kMaxSmall) ? StLarge : StSmall;
-    halveIfNeeded(b, escape, total);
+    // c is new here: the list moves to a block one entry longer.
+    const uint32_t index = insertIntoList(pool, b, n, k, c);
+    pool.units.release(listIndex(st), listUnits(n));
+    st = listStats(n + 1 > static_cast<uint32_t>(kMaxSmall) ? StLarge : StSmall, index);
+    finishList(pool.units.at(index), n + 1, escape, total, k, kIncrement);
 }
 
 }  // namespace quellpack::stats

@@ -1,11 +1,11 @@
 // Per-context statistics records and their queries.
 //
-// A context knows one byte (`StDet`, stored inline in its node), two to ten
-// bytes (`StSmall`) or more (`StLarge`). Both larger kinds keep their bytes
-// as one sorted list of entries in the statistics pool, so a query visits
-// only the bytes present; the frequency layout they describe is the same:
-// the escape at [0, esc), then each present byte in ascending order with
-// width mask[b] * count(b).
+// A context knows one byte (`StDet`), two to ten bytes (`StSmall`) or more
+// (`StLarge`). An StDet fits in one 32-bit word inside its tree node; the
+// larger kinds keep their bytes as one sorted list in the statistics pool,
+// exactly as long as the bytes present, so a query visits only those. All
+// kinds describe the same frequency layout: the escape at [0, esc), then
+// each present byte in ascending order with width mask[b] * count(b).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,7 @@
 
 namespace quellpack::stats {
 
-enum StatKind : uint8_t { StDet = 0, StSmall = 1, StLarge = 2 };
+enum StatKind : uint32_t { StDet = 0, StSmall = 1, StLarge = 2 };
 
 constexpr int32_t kDetEscape = 6;        // escape frequency of every StDet
 constexpr int32_t kIncrement = 11;       // count added per occurrence
@@ -22,27 +22,28 @@ constexpr int32_t kEscapeIncrement = 5;  // escape added when the byte was new
 constexpr int32_t kMaxSmall = 10;        // an eleventh byte makes an StLarge
 constexpr int32_t kHalveAbove = 65535;   // totals are kept at or below this
 
-// A context's record. For StSmall/StLarge `block` addresses the list:
-// word 0 = escape | total << 16, word 1 = count of bytes | capacity << 16,
-// then one entry per byte, symbol << 24 | count, in ascending byte order.
+// A context's record in one word: the kind in the top two bits, then for an
+// StDet its byte (bits 16..23) and count (bits 0..15), for the other kinds
+// the pool index of its list. A list is: unit 0 = escape | total << 16,
+// unit 1 = number of bytes n, then n byte values in ascending order, then
+// their n counts as 16-bit values.
 struct Stats {
-    uint8_t kind;
-    uint8_t symbol;   // StDet: its byte
-    uint16_t count;   // StDet: its count
-    uint32_t block;   // StSmall, StLarge: list in the pool
+    uint32_t word;
 };
 
 struct StatsPool {
-    WordPool words;
+    Pool units;
 };
 
-inline Stats newDet(uint8_t b) { return Stats{StDet, b, 1, 0}; }
+inline StatKind kindOf(Stats st) { return static_cast<StatKind>(st.word >> 30); }
+inline uint32_t detSymbol(Stats st) { return st.word >> 16 & 0xFF; }
+inline int32_t detCount(Stats st) { return static_cast<int32_t>(st.word & 0xFFFF); }
+inline uint32_t listIndex(Stats st) { return st.word & 0x3FFFFFFF; }
 
-inline uint32_t makeEntry(uint32_t symbol, int32_t count) {
-    return symbol << 24 | static_cast<uint32_t>(count);
-}
-inline uint32_t entrySymbol(uint32_t e) { return e >> 24; }
-inline int32_t entryCount(uint32_t e) { return static_cast<int32_t>(e & 0xFFFFFF); }
+inline Stats newDet(uint32_t b) { return Stats{b << 16 | 1}; }
+
+// Units of a list holding n bytes.
+inline uint32_t listUnits(uint32_t n) { return 2 + (n + 3) / 4 + (n + 1) / 2; }
 
 // Exclusion mask: bytes rejected by longer contexts for the current byte.
 // Remembers what it excluded, so that resetting costs only that much.
@@ -67,23 +68,75 @@ struct Mask {
     bool none() const { return nExcluded == 0; }
 };
 
-// A record seen as its sorted entries, whatever its kind.
+// Room for an StDet's single entry when it is seen as a list.
+struct DetScratch {
+    unsigned char bytes[4];
+};
+
+// A record seen as its sorted bytes and their counts, whatever its kind.
 struct SymbolView {
-    const uint32_t* entries;
+    const unsigned char* symbols;
+    const unsigned char* counts;  // 16-bit values
     int32_t n;
     int32_t esc;
     int32_t total;   // escape plus all counts, before exclusions
 };
 
+inline uint32_t symbolAt(const SymbolView& v, int32_t i) { return v.symbols[i]; }
+inline int32_t countAt(const SymbolView& v, int32_t i) { return static_cast<int32_t>(load16(v.counts + 2 * i)); }
+
 // Returns the view of `st`; an StDet's single entry is kept in `scratch`.
-inline SymbolView view(const Stats& st, const StatsPool& pool, uint32_t& scratch) {
-    if (st.kind == StDet) {
-        scratch = makeEntry(st.symbol, st.count);
-        return SymbolView{&scratch, 1, kDetEscape, st.count + kDetEscape};
+inline SymbolView view(Stats st, const StatsPool& pool, DetScratch& scratch) {
+    if (kindOf(st) == StDet) {
+        scratch.bytes[0] = static_cast<unsigned char>(detSymbol(st));
+        store16(scratch.bytes + 2, static_cast<uint32_t>(detCount(st)));
+        return SymbolView{scratch.bytes, scratch.bytes + 2, 1, kDetEscape, detCount(st) + kDetEscape};
     }
-    const uint32_t* b = pool.words.at(st.block);
-    return SymbolView{b + 2, static_cast<int32_t>(b[1] & 0xFFFF), static_cast<int32_t>(b[0] & 0xFFFF),
-                      static_cast<int32_t>(b[0] >> 16)};
+    const unsigned char* b = pool.units.at(listIndex(st));
+    const uint32_t head = load32(b);
+    const int32_t n = static_cast<int32_t>(load32(b + 4));
+    return SymbolView{b + 8, b + 8 + 4 * ((n + 3) / 4), n, static_cast<int32_t>(head & 0xFFFF),
+                      static_cast<int32_t>(head >> 16)};
+}
+
+// Sum of the first k counts of a list.
+inline int32_t sumCounts(const unsigned char* counts, int32_t k) {
+    int32_t sum = 0;
+    for (int32_t i = 0; i < k; ++i) sum += static_cast<int32_t>(load16(counts + 2 * i));
+    return sum;
+}
+
+// Position of c in the sorted bytes of v, or where it would be inserted.
+inline int32_t positionOf(const SymbolView& v, uint32_t c) {
+    if (v.n == 256) return static_cast<int32_t>(c);
+    int32_t lo = 0, hi = v.n;
+    while (hi - lo > 8) {
+        const int32_t mid = (lo + hi) / 2;
+        if (symbolAt(v, mid) < c) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    while (lo < hi && symbolAt(v, lo) < c) ++lo;
+    return lo;
+}
+
+// A list that holds all 256 bytes has byte b at position b, so masked sums
+// are the plain sums less the few excluded bytes.
+inline bool isDense(const SymbolView& v) { return v.n == 256; }
+
+// Counts of the excluded bytes below c, and of all excluded bytes, in a
+// dense list.
+inline void excludedCounts(const SymbolView& v, const Mask& mask, uint32_t c, int32_t& below, int32_t& all) {
+    below = 0;
+    all = 0;
+    for (int32_t i = 0; i < mask.nExcluded; ++i) {
+        const uint32_t e = mask.excluded[i];
+        const int32_t count = countAt(v, static_cast<int32_t>(e));
+        all += count;
+        if (e < c) below += count;
+    }
 }
 
 // Where a byte, or the escape, lies in a context (the encoder's question).
@@ -93,60 +146,58 @@ struct SymbInfo {
     int32_t freq;
     int32_t total;  // after exclusions, escape included
     int32_t esc;
+    int32_t index;  // found: position of the byte in the list
 };
 
 // Locates c in the record: found with its interval, or the escape's interval
 // [0, esc). The mask is read, not narrowed: see excludeSymbols.
 inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, const SymbolView& v) {
-    SymbInfo info{false, 0, v.esc, v.esc, v.esc};
+    SymbInfo info{false, 0, v.esc, v.esc, v.esc, 0};
     if (mask.none()) {
         info.total = v.total;
         int32_t low = v.esc;
         for (int32_t i = 0; i < v.n; ++i) {
-            const uint32_t e = v.entries[i];
-            const uint32_t s = entrySymbol(e);
+            const uint32_t s = symbolAt(v, i);
             if (s >= c) {
-                if (s == c) info = SymbInfo{true, low, entryCount(e), v.total, v.esc};
+                if (s == c) info = SymbInfo{true, low, countAt(v, i), v.total, v.esc, i};
                 break;
             }
-            low += entryCount(e);
+            low += countAt(v, i);
         }
         return info;
     }
-    int32_t low = v.esc, total = v.esc;
-    for (int32_t i = 0; i < v.n; ++i) {
-        const uint32_t e = v.entries[i];
-        const uint32_t s = entrySymbol(e);
-        const int32_t w = mask.allowed[s] ? entryCount(e) : 0;
-        if (s < c) low += w;
-        if (s == c) {
-            info.found = true;
-            info.low = low;
-            info.freq = entryCount(e);
-        }
-        total += w;
+    if (isDense(v)) {
+        int32_t below, all;
+        excludedCounts(v, mask, c, below, all);
+        return SymbInfo{true, v.esc + sumCounts(v.counts, static_cast<int32_t>(c)) - below,
+                        countAt(v, static_cast<int32_t>(c)), v.total - all, v.esc, static_cast<int32_t>(c)};
     }
-    info.total = total;
-    if (info.found) return info;
-    info.low = 0;
-    return info;
+    const int32_t k = positionOf(v, c);
+    int32_t low = v.esc;
+    for (int32_t i = 0; i < k; ++i) low += countAt(v, i) * mask.allowed[symbolAt(v, i)];
+    int32_t total = low;
+    for (int32_t i = k; i < v.n; ++i) total += countAt(v, i) * mask.allowed[symbolAt(v, i)];
+    if (k < v.n && symbolAt(v, k) == c) return SymbInfo{true, low, countAt(v, k), total, v.esc, k};
+    return SymbInfo{false, 0, v.esc, total, v.esc, 0};
 }
 
-// StDet answers from its own record: the mask is not consulted for its byte.
-inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, const Stats& st, const StatsPool& pool) {
-    if (st.kind == StDet) {
-        if (st.symbol == c) return SymbInfo{true, kDetEscape, st.count, st.count + kDetEscape, kDetEscape};
-        const int32_t w = mask.allowed[st.symbol] ? st.count : 0;
-        return SymbInfo{false, 0, kDetEscape, w + kDetEscape, kDetEscape};
+// As above for a record; an StDet answers from its own word, without
+// consulting the mask for its byte.
+inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const StatsPool& pool) {
+    if (kindOf(st) == StDet) {
+        const int32_t n = detCount(st);
+        if (detSymbol(st) == c) return SymbInfo{true, kDetEscape, n, n + kDetEscape, kDetEscape, 0};
+        const int32_t w = mask.allowed[detSymbol(st)] ? n : 0;
+        return SymbInfo{false, 0, kDetEscape, w + kDetEscape, kDetEscape, 0};
     }
-    uint32_t scratch;
+    DetScratch scratch;
     return getSymbInfo(c, mask, view(st, pool, scratch));
 }
 
 // Excludes every byte of the record: what an escape out of it tells the
 // shorter contexts.
 inline void excludeSymbols(Mask& mask, const SymbolView& v) {
-    for (int32_t i = 0; i < v.n; ++i) mask.exclude(entrySymbol(v.entries[i]));
+    for (int32_t i = 0; i < v.n; ++i) mask.exclude(symbolAt(v, i));
 }
 
 // Escape frequency and masked symbol sum of a context (the decoder's first
@@ -158,11 +209,13 @@ struct Totals {
 
 inline Totals decodeTotals(const SymbolView& v, const Mask& mask) {
     if (mask.none()) return Totals{v.esc, v.total - v.esc};
-    int32_t sum = 0;
-    for (int32_t i = 0; i < v.n; ++i) {
-        const uint32_t e = v.entries[i];
-        if (mask.allowed[entrySymbol(e)]) sum += entryCount(e);
+    if (isDense(v)) {
+        int32_t below, all;
+        excludedCounts(v, mask, 0, below, all);
+        return Totals{v.esc, v.total - v.esc - all};
     }
+    int32_t sum = 0;
+    for (int32_t i = 0; i < v.n; ++i) sum += countAt(v, i) * mask.allowed[symbolAt(v, i)];
     return Totals{v.esc, sum};
 }
 
@@ -178,20 +231,26 @@ struct Lookup {
 inline Lookup decodeLookup(const SymbolView& v, const Mask& mask, int32_t u) {
     if (u < v.esc) return Lookup{-1, 0, v.esc};
     int32_t cum = v.esc;
+    if (mask.none()) {
+        for (int32_t i = 0; i < v.n; ++i) {
+            const int32_t next = cum + countAt(v, i);
+            if (next > u) return Lookup{static_cast<int32_t>(symbolAt(v, i)), cum, countAt(v, i)};
+            cum = next;
+        }
+        return Lookup{-2, 0, 0};
+    }
     for (int32_t i = 0; i < v.n; ++i) {
-        const uint32_t e = v.entries[i];
-        const uint32_t s = entrySymbol(e);
-        if (!mask.allowed[s]) continue;
-        const int32_t next = cum + entryCount(e);
-        if (next > u) return Lookup{static_cast<int32_t>(s), cum, entryCount(e)};
-        cum = next;
+        const int32_t w = countAt(v, i) * mask.allowed[symbolAt(v, i)];
+        if (cum + w > u) return Lookup{static_cast<int32_t>(symbolAt(v, i)), cum, w};
+        cum += w;
     }
     return Lookup{-2, 0, 0};
 }
 
 // Counts an occurrence of c; `found` tells whether c was present. Grows the
 // record's kind when c is new and halves it when its total passes the limit.
-void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool);
+// `position`, when not -1, is where c stands in the record (SymbInfo.index).
+void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position = -1);
 
 // The root's record: all 256 bytes with count 1 and escape 0.
 Stats newRootStats(StatsPool& pool);

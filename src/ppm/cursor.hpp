@@ -1,0 +1,65 @@
+// Finding the contexts of each byte, for both coding loops.
+//
+// Most bytes are coded in a context of the full order four, and the next
+// byte's deepest context depends only on that context and the byte coded
+// in it. A full-order context is a Leaf forever, so it can remember, in its
+// otherwise unused link, the context that followed it the last time: when
+// the same byte follows again, the walk from the root is skipped. The
+// shorter contexts are walked only when a decision escapes to them.
+#pragma once
+
+#include <cstdint>
+
+#include "ppm/tree.hpp"
+
+namespace quellpack::ppm {
+
+struct ContextCursor {
+    uint32_t index[kMaxOrder + 1];  // the byte's contexts, root first
+    int depth = 0;                  // index[depth] is the deepest
+    bool walked = false;            // index[0..depth-1] are known too
+    uint32_t shortcut = 0;          // the next byte's deepest context, if known
+    uint32_t waiting = 0;           // full-order context that learns its follower
+    uint8_t waitingByte = 0;
+};
+
+// Finds the deepest context of the next byte.
+inline void findContexts(Tree& tree, ContextCursor& cur, const uint8_t* history, int hlen) {
+    if (cur.shortcut != 0) {
+        cur.depth = kMaxOrder;
+        cur.index[kMaxOrder] = cur.shortcut;
+        cur.walked = false;
+        return;
+    }
+    cur.depth = walkContexts(tree, history, hlen, cur.index);
+    cur.walked = true;
+}
+
+// Makes index[0..depth] all known, before a decision in a shorter context.
+inline void walkAll(Tree& tree, ContextCursor& cur, const uint8_t* history, int hlen) {
+    if (cur.walked) return;
+    walkContexts(tree, history, hlen, cur.index);
+    cur.walked = true;
+}
+
+// Records, after byte c was coded, what the next byte's walk can skip.
+// Call after updateTree: the nodes are final for this byte.
+inline void rememberFollower(Tree& tree, ContextCursor& cur, uint32_t c) {
+    if (cur.waiting != 0 && cur.depth == kMaxOrder && cur.walked) {
+        Node& owner = tree.nodes[cur.waiting];
+        owner.key = cur.waitingByte;
+        owner.link = cur.index[kMaxOrder];
+    }
+    cur.waiting = 0;
+    cur.shortcut = 0;
+    if (cur.depth != kMaxOrder) return;
+    const Node& deepest = tree.nodes[cur.index[kMaxOrder]];
+    if (deepest.link != 0 && deepest.key == c) {
+        cur.shortcut = deepest.link;
+    } else {
+        cur.waiting = cur.index[kMaxOrder];
+        cur.waitingByte = static_cast<uint8_t>(c);
+    }
+}
+
+}  // namespace quellpack::ppm
