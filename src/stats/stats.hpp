@@ -122,21 +122,25 @@ inline int32_t positionOf(const SymbolView& v, uint32_t c) {
     return lo;
 }
 
-// A list that holds all 256 bytes has byte b at position b, so masked sums
-// are the plain sums less the few excluded bytes.
-inline bool isDense(const SymbolView& v) { return v.n == 256; }
 
-// Counts of the excluded bytes below c, and of all excluded bytes, in a
-// dense list.
+// Counts of the excluded bytes below c, and of all excluded bytes, that
+// the list holds.
 inline void excludedCounts(const SymbolView& v, const Mask& mask, uint32_t c, int32_t& below, int32_t& all) {
     below = 0;
     all = 0;
     for (int32_t i = 0; i < mask.nExcluded; ++i) {
         const uint32_t e = mask.excluded[i];
-        const int32_t count = countAt(v, static_cast<int32_t>(e));
+        const int32_t k = positionOf(v, e);
+        if (k >= v.n || symbolAt(v, k) != e) continue;
+        const int32_t count = countAt(v, k);
         all += count;
         if (e < c) below += count;
     }
+}
+
+// True when subtracting the excluded bytes is cheaper than a masked scan.
+inline bool fewExcluded(const SymbolView& v, const Mask& mask) {
+    return v.n == 256 || (v.n >= 32 && mask.nExcluded * 8 <= v.n);
 }
 
 // Where a byte, or the escape, lies in a context (the encoder's question).
@@ -166,13 +170,14 @@ inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, const SymbolView& v) {
         }
         return info;
     }
-    if (isDense(v)) {
+    const int32_t k = positionOf(v, c);
+    if (fewExcluded(v, mask)) {
         int32_t below, all;
         excludedCounts(v, mask, c, below, all);
-        return SymbInfo{true, v.esc + sumCounts(v.counts, static_cast<int32_t>(c)) - below,
-                        countAt(v, static_cast<int32_t>(c)), v.total - all, v.esc, static_cast<int32_t>(c)};
+        if (k < v.n && symbolAt(v, k) == c)
+            return SymbInfo{true, v.esc + sumCounts(v.counts, k) - below, countAt(v, k), v.total - all, v.esc, k};
+        return SymbInfo{false, 0, v.esc, v.total - all, v.esc, 0};
     }
-    const int32_t k = positionOf(v, c);
     int32_t low = v.esc;
     for (int32_t i = 0; i < k; ++i) low += countAt(v, i) * mask.allowed[symbolAt(v, i)];
     int32_t total = low;
@@ -209,7 +214,7 @@ struct Totals {
 
 inline Totals decodeTotals(const SymbolView& v, const Mask& mask) {
     if (mask.none()) return Totals{v.esc, v.total - v.esc};
-    if (isDense(v)) {
+    if (fewExcluded(v, mask)) {
         int32_t below, all;
         excludedCounts(v, mask, 0, below, all);
         return Totals{v.esc, v.total - v.esc - all};
