@@ -108,16 +108,18 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
     try {
         result = compressing ? compress(std::move(data), options) : decompress(data, options);
     } catch (const Error& e) {
+        progressClear(display);
         abandonOutput(out, false);
         return fail(msg, e.what());
     }
     data = {};
 
     if (!truncateOutput(out) || !writeAll(out, result.data(), result.size()) || !closeFile(out)) {
+        progressClear(display);
         removeOutput(out);
         return fail(msg, "cannot write out file");
     }
-    if (settings.progress) progressSummary(display, bytesIn, result.size());
+    if (settings.progress) progressSummary(display, bytesIn, result.size(), compressing);
     return 0;
 }
 
