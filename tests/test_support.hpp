@@ -51,11 +51,10 @@ struct RunResult {
     std::string err;  // standard error
 };
 
-// Runs the built quellpack with the given arguments (argv[0] excluded),
-// feeding `input` on standard input (from /dev/null when empty and
-// `stdinPath` is empty).
-inline RunResult runQuellpack(const std::vector<std::string>& args, const std::string& input = "",
-                              const std::string& stdinPath = "") {
+// Runs `program` with the given arguments (argv[0] excluded), feeding
+// `input` on standard input, or the file `stdinPath` when that is given.
+inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& input = "", const std::string& stdinPath = "") {
     TempDir io;
     const fs::path inPath = stdinPath.empty() ? io / "stdin" : fs::path(stdinPath);
     if (stdinPath.empty()) writeFile(inPath, bytesOf(input));
@@ -69,7 +68,7 @@ inline RunResult runQuellpack(const std::vector<std::string>& args, const std::s
         ::dup2(out, 1);
         ::dup2(err, 2);
         std::vector<char*> argv;
-        std::string prog = QUELLPACK_BINARY;
+        std::string prog = program;
         argv.push_back(prog.data());
         std::vector<std::string> copy = args;
         for (std::string& a : copy) argv.push_back(a.data());
@@ -85,6 +84,12 @@ inline RunResult runQuellpack(const std::vector<std::string>& args, const std::s
     r.out.assign(o.begin(), o.end());
     r.err.assign(e.begin(), e.end());
     return r;
+}
+
+// Runs the built quellpack as runProgram does.
+inline RunResult runQuellpack(const std::vector<std::string>& args, const std::string& input = "",
+                              const std::string& stdinPath = "") {
+    return runProgram(QUELLPACK_BINARY, args, input, stdinPath);
 }
 
 // The shared benchmark corpus and conformance material.

@@ -5,15 +5,16 @@
 
 namespace quellpack {
 
-// Which failure an Error reports.
+// Which failure an Error reports. New kinds may be added at the end.
 enum class ErrorKind {
-    Damaged,         // not a complete compressed file of ours
-    TooLarge,        // input too long for the 32-bit length header
-    OutOfMemory,     // an allocation failed
-    VerifyFailed,    // a compressed result did not decode to its input
+    Damaged,         // decompress: not a complete compressed file of ours
+    TooLarge,        // compress: input too long for the 32-bit length header
+    OutOfMemory,     // either: an allocation failed; nothing was returned
+    VerifyFailed,    // compress with verify: the result did not decode to its input
 };
 
-// Thrown by compress and decompress; what() is the message the program prints.
+// Thrown by compress and decompress; what() is errorMessage(kind()), the
+// message the quellpack program prints for this failure.
 class Error : public std::runtime_error {
 public:
     explicit Error(ErrorKind kind);
@@ -23,7 +24,8 @@ private:
     ErrorKind kind_;
 };
 
-// The message for a failure, exactly as the program prints it.
+// The fixed English message for a failure, exactly as the program prints
+// it (no trailing newline); never null.
 const char* errorMessage(ErrorKind kind) noexcept;
 
 }  // namespace quellpack

@@ -1,7 +1,10 @@
 // quellpack: lossless compression with an order-4 context model.
 //
 // A compressed file is a 4-byte little-endian byte count followed by the
-// range coder's output; see docs/FORMAT.md. The library never prints.
+// range coder's output; see docs/FORMAT.md. Every call works on whole
+// byte strings in memory, keeps no state between calls (calls on different
+// threads do not interfere) and never prints: failures are thrown as
+// quellpack::Error, whose kind() says which failure it is.
 #pragma once
 
 #include <cstdint>
@@ -14,27 +17,36 @@
 
 namespace quellpack {
 
-// Optional settings of one call.
+// Optional settings of one call; the defaults do no extra work.
 struct Options {
-    // Called from time to time while coding with the bytes coded so far and
-    // the number to code (model bytes, so text counts its capital marks).
+    // Called on the calling thread from time to time while coding, with the
+    // bytes coded so far and the number to code (model bytes, so text counts
+    // its capital marks). done never decreases and never exceeds total; a
+    // call that succeeds ends with done == total. An exception thrown here
+    // ends the compress or decompress call and reaches its caller.
     std::function<void(uint64_t done, uint64_t total)> progress;
-    // compress only: decode the result and compare it with the input before
-    // returning; a difference throws Error(ErrorKind::VerifyFailed).
+    // compress only: decode the result in memory and compare it with the
+    // input before returning; a difference throws Error(VerifyFailed).
+    // Costs about one decompression and a second copy of the input.
     bool verify = false;
 };
 
-// Compresses `input` into a complete compressed file.
+// Compresses `input` into a complete compressed file, which decompress
+// turns back into exactly these bytes. `input` is not changed.
 // Throws Error(TooLarge) when the input, after the capital-letter transform,
-// has 2^31 bytes or more, and Error(OutOfMemory) when memory runs out.
+// has 2^31 bytes or more, Error(OutOfMemory) when memory runs out, and
+// Error(VerifyFailed) as Options::verify says.
 std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& options = {});
 
-// As above, reusing the input's memory for the transformed text.
+// As above, but takes over the input's memory for the transformed text,
+// which saves a copy; `input` is left empty.
 std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options = {});
 
 // Restores the bytes a compressed file holds; bytes after the coded data
-// are ignored. Throws Error(Damaged) for anything that is not a complete
-// compressed file, Error(OutOfMemory) when memory runs out.
+// are ignored, `file` is not changed. Throws Error(Damaged) for anything
+// that cannot be a complete compressed file, Error(OutOfMemory) when memory
+// runs out. The format has no checksum: a changed byte that still decodes
+// yields other bytes. options.verify is ignored.
 std::vector<uint8_t> decompress(std::span<const uint8_t> file, const Options& options = {});
 
 }  // namespace quellpack

@@ -42,6 +42,8 @@ bool openForWriting(const std::string& name, File& file) {
 bool sameFile(const File& a, const File& b) {
     struct stat sa, sb;
     if (::fstat(a.fd, &sa) != 0 || ::fstat(b.fd, &sb) != 0) return false;
+    // Terminals, pipes and /dev/null hold no data that writing could destroy.
+    if (!S_ISREG(sa.st_mode) && !S_ISBLK(sa.st_mode)) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 

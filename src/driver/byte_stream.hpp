@@ -25,7 +25,8 @@ OpenResult openForReading(const std::string& name, File& file);
 // output. A file that did not exist is created.
 bool openForWriting(const std::string& name, File& file);
 
-// True when both are the same file (same device and inode).
+// True when both are the same regular file or block device (same device
+// and inode); a terminal or /dev/null on both sides is not a clash.
 bool sameFile(const File& a, const File& b);
 
 // Reads the whole file; `headroom` extra bytes of capacity are reserved

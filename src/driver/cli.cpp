@@ -26,7 +26,8 @@ constexpr const char* kHelp =
     "usage: quellpack [options] {c|d} infile outfile\n"
     "\n"
     "Compresses (c) or restores (d) one file with an order-4 context model.\n"
-    "An infile of - reads standard input, an outfile of - writes standard output.\n"
+    "An infile of - reads standard input, an outfile of - writes standard output\n"
+    "(messages then go to standard error).\n"
     "\n"
     "options (before the mode):\n"
     "  -h, --help      show this help and exit\n"
@@ -108,16 +109,18 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
     try {
         result = compressing ? compress(std::move(data), options) : decompress(data, options);
     } catch (const Error& e) {
+        progressClear(display);
         abandonOutput(out, false);
         return fail(msg, e.what());
     }
     data = {};
 
     if (!truncateOutput(out) || !writeAll(out, result.data(), result.size()) || !closeFile(out)) {
+        progressClear(display);
         removeOutput(out);
         return fail(msg, "cannot write out file");
     }
-    if (settings.progress) progressSummary(display, bytesIn, result.size());
+    if (settings.progress) progressSummary(display, bytesIn, result.size(), compressing);
     return 0;
 }
 

@@ -29,11 +29,20 @@ void progressUpdate(ProgressDisplay& p, uint64_t done, uint64_t total) {
     std::fflush(stderr);
 }
 
-void progressSummary(ProgressDisplay& p, uint64_t bytesIn, uint64_t bytesOut) {
-    const double ratio = bytesIn ? 100.0 * static_cast<double>(bytesOut) / static_cast<double>(bytesIn) : 0;
-    std::fprintf(stderr, "%s%llu bytes in, %llu bytes out, %.2f%%, %.2f s\n", p.drawn ? "\r                                        \r" : "",
-                 static_cast<unsigned long long>(bytesIn), static_cast<unsigned long long>(bytesOut), ratio,
-                 secondsSince(p.start));
+void progressClear(ProgressDisplay& p) {
+    if (!p.drawn) return;
+    std::fputs("\r                                        \r", stderr);
+    std::fflush(stderr);
+    p.drawn = false;
+}
+
+void progressSummary(ProgressDisplay& p, uint64_t bytesIn, uint64_t bytesOut, bool compressing) {
+    const uint64_t original = compressing ? bytesIn : bytesOut;
+    const uint64_t packed = compressing ? bytesOut : bytesIn;
+    const double ratio = original ? 100.0 * static_cast<double>(packed) / static_cast<double>(original) : 0;
+    progressClear(p);
+    std::fprintf(stderr, "%llu bytes in, %llu bytes out, %.2f%%, %.2f s\n", static_cast<unsigned long long>(bytesIn),
+                 static_cast<unsigned long long>(bytesOut), ratio, secondsSince(p.start));
     std::fflush(stderr);
 }
 
