@@ -4,8 +4,7 @@ namespace quellpack::stats {
 
 namespace {
 
-inline unsigned char* symbolsOf(unsigned char* b) { return b + 8; }
-inline unsigned char* countsOf(unsigned char* b, uint32_t n) { return b + 8 + 4 * ((n + 3) / 4); }
+inline void setLength(unsigned char* list, uint32_t n) { list[4] = static_cast<unsigned char>(n - 1); }
 
 inline Stats listStats(StatKind kind, uint32_t index) { return Stats{static_cast<uint32_t>(kind) << 30 | index}; }
 
@@ -13,7 +12,7 @@ inline Stats listStats(StatKind kind, uint32_t index) { return Stats{static_cast
 // the total passed the limit. Entry k's count is passed separately because
 // before halving it may not fit its 16 bits.
 void finishList(unsigned char* b, uint32_t n, int32_t escape, int32_t total, uint32_t k, int32_t countK) {
-    unsigned char* counts = countsOf(b, n);
+    unsigned char* counts = listCounts(b, n);
     if (total > kHalveAbove) {
         escape = escape / 2 + 1;
         total = escape;
@@ -32,11 +31,11 @@ void finishList(unsigned char* b, uint32_t n, int32_t escape, int32_t total, uin
 uint32_t insertIntoList(StatsPool& pool, const unsigned char* old, uint32_t n, uint32_t k, uint32_t c) {
     const uint32_t index = pool.units.alloc(listUnits(n + 1));
     unsigned char* b = pool.units.at(index);
-    store32(b + 4, n + 1);
-    unsigned char* syms = symbolsOf(b);
-    unsigned char* counts = countsOf(b, n + 1);
-    const unsigned char* oldSyms = old + 8;
-    const unsigned char* oldCounts = old + 8 + 4 * ((n + 3) / 4);
+    setLength(b, n + 1);
+    unsigned char* syms = listSymbols(b);
+    unsigned char* counts = listCounts(b, n + 1);
+    const unsigned char* oldSyms = old + kListHeader;
+    const unsigned char* oldCounts = old + kListHeader + n;
     std::memcpy(syms, oldSyms, k);
     syms[k] = static_cast<unsigned char>(c);
     std::memcpy(syms + k + 1, oldSyms + k, n - k);
@@ -49,14 +48,14 @@ uint32_t insertIntoList(StatsPool& pool, const unsigned char* old, uint32_t n, u
 void detToSmall(uint32_t c, int32_t x, Stats& st, StatsPool& pool) {
     const uint32_t index = pool.units.alloc(listUnits(2));
     unsigned char* b = pool.units.at(index);
-    store32(b + 4, 2);
+    setLength(b, 2);
     const uint32_t s = detSymbol(st);
     const int32_t n = detCount(st);
     const uint32_t k = c < s ? 0 : 1;  // where c goes
-    unsigned char* syms = symbolsOf(b);
+    unsigned char* syms = listSymbols(b);
     syms[k] = static_cast<unsigned char>(c);
     syms[1 - k] = static_cast<unsigned char>(s);
-    store16(countsOf(b, 2) + 2 * (1 - k), static_cast<uint32_t>(n));
+    store16(listCounts(b, 2) + 2 * (1 - k), static_cast<uint32_t>(n));
     const int32_t escape = kDetEscape + x;
     finishList(b, 2, escape, n + kIncrement + escape, k, kIncrement);
     st = listStats(StSmall, index);
@@ -68,10 +67,10 @@ Stats newRootStats(StatsPool& pool) {
     const uint32_t index = pool.units.alloc(listUnits(256));
     unsigned char* b = pool.units.at(index);
     store32(b, 0u | 256u << 16);
-    store32(b + 4, 256);
+    setLength(b, 256);
     for (uint32_t s = 0; s < 256; ++s) {
-        symbolsOf(b)[s] = static_cast<unsigned char>(s);
-        store16(countsOf(b, 256) + 2 * s, 1);
+        listSymbols(b)[s] = static_cast<unsigned char>(s);
+        store16(listCounts(b, 256) + 2 * s, 1);
     }
     return listStats(StLarge, index);
 }
@@ -90,13 +89,13 @@ void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t posit
     }
     unsigned char* b = pool.units.at(listIndex(st));
     const uint32_t head = load32(b);
-    const uint32_t n = load32(b + 4);
+    const uint32_t n = listLength(b);
     const int32_t escape = static_cast<int32_t>(head & 0xFFFF) + x;
     const int32_t total = static_cast<int32_t>(head >> 16) + kIncrement + x;
     DetScratch unused;
     const uint32_t k = static_cast<uint32_t>(position >= 0 ? position : positionOf(view(st, pool, unused), c));
-    if (k < n && symbolsOf(b)[k] == c) {
-        const int32_t count = static_cast<int32_t>(load16(countsOf(b, n) + 2 * k)) + kIncrement;
+    if (k < n && listSymbols(b)[k] == c) {
+        const int32_t count = static_cast<int32_t>(load16(listCounts(b, n) + 2 * k)) + kIncrement;
         finishList(b, n, escape, total, k, count);
         return;
     }

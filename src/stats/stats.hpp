@@ -42,8 +42,13 @@ inline uint32_t listIndex(Stats st) { return st.word & 0x3FFFFFFF; }
 
 inline Stats newDet(uint32_t b) { return Stats{b << 16 | 1}; }
 
+constexpr uint32_t kListHeader = 5;
+
 // Units of a list holding n bytes.
-inline uint32_t listUnits(uint32_t n) { return 2 + (n + 3) / 4 + (n + 1) / 2; }
+inline uint32_t listUnits(uint32_t n) { return (kListHeader + 3 * n + 3) / 4; }
+inline uint32_t listLength(const unsigned char* list) { return list[4] + 1u; }
+inline unsigned char* listSymbols(unsigned char* list) { return list + kListHeader; }
+inline unsigned char* listCounts(unsigned char* list, uint32_t n) { return list + kListHeader + n; }
 
 // Exclusion mask: bytes rejected by longer contexts for the current byte.
 // Remembers what it excluded, so that resetting costs only that much.
@@ -94,9 +99,9 @@ inline SymbolView view(Stats st, const StatsPool& pool, DetScratch& scratch) {
     }
     const unsigned char* b = pool.units.at(listIndex(st));
     const uint32_t head = load32(b);
-    const int32_t n = static_cast<int32_t>(load32(b + 4));
-    return SymbolView{b + 8, b + 8 + 4 * ((n + 3) / 4), n, static_cast<int32_t>(head & 0xFFFF),
-                      static_cast<int32_t>(head >> 16)};
+    const uint32_t n = listLength(b);
+    return SymbolView{b + kListHeader, b + kListHeader + n, static_cast<int32_t>(n),
+                      static_cast<int32_t>(head & 0xFFFF), static_cast<int32_t>(head >> 16)};
 }
 
 // Sum of the first k counts of a list.
