@@ -11,6 +11,8 @@ enum class ErrorKind {
     TooLarge,        // compress: input too long for the 32-bit length header
     OutOfMemory,     // either: an allocation failed; nothing was returned
     VerifyFailed,    // compress with verify: the result did not decode to its input
+    ReadFailed,      // streams: the input could not be read, or ended early
+    WriteFailed,     // streams: the output could not be written
 };
 
 // Thrown by compress and decompress; what() is errorMessage(kind()), the

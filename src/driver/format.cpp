@@ -116,6 +116,8 @@ const char* errorMessage(ErrorKind kind) noexcept {
         case ErrorKind::TooLarge: return "in file is too large";
         case ErrorKind::OutOfMemory: return "not enough memory";
         case ErrorKind::VerifyFailed: return "verification failed";
+        case ErrorKind::ReadFailed: return "cannot read in file";
+        case ErrorKind::WriteFailed: return "cannot write out file";
     }
     return "unknown error";
 }

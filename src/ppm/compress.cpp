@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "ppm/cursor.hpp"
@@ -9,20 +10,34 @@ namespace quellpack::ppm {
 
 namespace {
 constexpr size_t kProgressStep = size_t{1} << 20;
+constexpr size_t kChunk = size_t{1} << 16;
+constexpr size_t kFlushAt = size_t{1} << 20;
 }
 
-std::vector<uint8_t> compress(const uint8_t* data, size_t n, const ProgressFn* progress) {
+void compress(size_t n, const ChunkReader& read, const ChunkWriter& write, const ProgressFn* progress) {
     Tree tree;
     initTree(tree);
     Coding k;
-    k.coder = rc::newEncoder(n + 20);
+    k.coder = rc::newEncoder(std::min(n + 20, kFlushAt + 64));
     see::mk_etab(k.etab);
 
     uint8_t window[kMaxOrder + 1];
     int hlen = 0;
     ContextCursor cur;
+    std::vector<uint8_t> chunk(std::min(n, kChunk));
+    size_t chunkPos = 0, chunkLen = 0;
     for (size_t pos = 0; pos < n; ++pos) {
-        const uint32_t c = data[pos];
+        if (chunkPos == chunkLen) {
+            chunkLen = read(chunk.data(), std::min(chunk.size(), n - pos));
+            chunkPos = 0;
+            if (chunkLen == 0) throw Error(ErrorKind::ReadFailed);
+            // Coded bytes once written never change, so they can go out now.
+            if (k.coder.buffer.size() >= kFlushAt) {
+                write(k.coder.buffer.data(), k.coder.buffer.size());
+                k.coder.buffer.clear();
+            }
+        }
+        const uint32_t c = chunk[chunkPos++];
         findContexts(tree, cur, window, hlen);
         k.mask.reset();
         int foundDepth = cur.depth;
@@ -52,7 +67,8 @@ std::vector<uint8_t> compress(const uint8_t* data, size_t n, const ProgressFn* p
         }
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }
-    return rc::finishEncoder(k.coder);
+    const std::vector<uint8_t> rest = rc::finishEncoder(k.coder);
+    write(rest.data(), rest.size());
 }
 
 }  // namespace quellpack::ppm

@@ -10,21 +10,22 @@ namespace quellpack::ppm {
 
 namespace {
 constexpr size_t kProgressStep = size_t{1} << 20;
-constexpr size_t kInitialReserve = size_t{1} << 22;
+constexpr size_t kChunk = size_t{1} << 16;
 }
 
-std::vector<uint8_t> decompress(const uint8_t* coded, size_t length, size_t n, const ProgressFn* progress) {
-    std::vector<uint8_t> out;
-    // Reserve by what the coded bytes plausibly hold, not by what the header
-    // claims; the vector grows further as bytes are actually decoded.
-    out.reserve(std::min(n, std::max(kInitialReserve, length * 8)));
-    if (n == 0) return out;
-
+void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, const ProgressFn* progress) {
+    if (n == 0) return;
+    std::vector<uint8_t> coded(kChunk);
     Tree tree;
     initTree(tree);
     Coding k;
-    k.coder = rc::newDecoder(coded, length);
+    k.coder = rc::newDecoder(nullptr, 0, [&read, &coded](const uint8_t*& data) {
+        data = coded.data();
+        return read(coded.data(), coded.size());
+    });
     see::mk_etab(k.etab);
+    std::vector<uint8_t> out;
+    out.reserve(std::min(n, kChunk));
 
     uint8_t window[kMaxOrder + 1];
     int hlen = 0;
@@ -44,6 +45,10 @@ std::vector<uint8_t> decompress(const uint8_t* coded, size_t length, size_t n, c
         }
         if (k.coder.overrun) damaged();
         out.push_back(static_cast<uint8_t>(sym));
+        if (out.size() == kChunk) {
+            write(out.data(), out.size());
+            out.clear();
+        }
         k.prevHit = foundDepth == cur.depth ? 1 : 0;
         window[hlen] = static_cast<uint8_t>(sym);
         const int wlen = hlen + 1;
@@ -57,7 +62,7 @@ std::vector<uint8_t> decompress(const uint8_t* coded, size_t length, size_t n, c
         }
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }
-    return out;
+    write(out.data(), out.size());
 }
 
 }  // namespace quellpack::ppm

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -20,9 +21,12 @@ constexpr uint32_t kBottom = 0x10000;    // renormalise when range drops below
 // low/pending/cache/carry; the decoder uses the input bytes and code.
 struct RCState {
     std::vector<uint8_t> buffer; // encoder: output store, grows as needed
-    const uint8_t* input = nullptr;  // decoder: coded bytes (not owned)
-    size_t length = 0;           // decoder: number of coded bytes
+    const uint8_t* input = nullptr;  // decoder: coded bytes at hand (not owned)
+    size_t length = 0;           // decoder: number of them
     size_t position = 0;         // decoder: next byte to read
+    // Decoder: supplies further coded bytes once `input` is used up, setting
+    // its argument to them and returning their number (0 at the end).
+    std::function<size_t(const uint8_t*& data)> refill;
     int32_t low = 0;
     uint32_t range = kTop;       // unsigned: the final flush shifts it past 32 bits
     int32_t code = 0;
@@ -77,12 +81,14 @@ inline std::vector<uint8_t> finishEncoder(RCState& st) {
     return std::move(st.buffer);
 }
 
-// Reads the next coded byte; past the end it yields 0 and flags an overrun.
+// Takes the next chunk of coded bytes; past the end it yields 0 and flags
+// an overrun.
+uint8_t refillByte(RCState& st);
+
+// Reads the next coded byte.
 inline uint8_t readByte(RCState& st) {
     if (st.position < st.length) return st.input[st.position++];
-    st.overrun = true;
-    ++st.position;
-    return 0;
+    return refillByte(st);
 }
 
 // Shifts one coded byte into the 24-bit code.
@@ -90,11 +96,14 @@ inline void loadByte(RCState& st) {
     st.code = ((st.code & 0xFFFF) << 8) + readByte(st);
 }
 
-// Creates a decoder over coded bytes (not copied: they must outlive it).
-inline RCState newDecoder(const uint8_t* input, size_t length) {
+// Creates a decoder over coded bytes (not copied: they must outlive it),
+// continued by `refill` when given.
+inline RCState newDecoder(const uint8_t* input, size_t length,
+                          std::function<size_t(const uint8_t*& data)> refill = nullptr) {
     RCState st;
     st.input = input;
     st.length = length;
+    st.refill = std::move(refill);
     for (int i = 0; i < 4; ++i) loadByte(st);
     return st;
 }
