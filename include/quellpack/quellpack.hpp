@@ -49,4 +49,34 @@ std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& optio
 // yields other bytes. options.verify is ignored.
 std::vector<uint8_t> decompress(std::span<const uint8_t> file, const Options& options = {});
 
+// Supplies input: fills buf with up to `capacity` bytes and returns how
+// many, 0 at the end. It may throw to end the call; by convention a read
+// failure throws Error(ReadFailed).
+using Reader = std::function<size_t(uint8_t* buf, size_t capacity)>;
+
+// Takes the next bytes of output. It may throw to end the call; by
+// convention a write failure throws Error(WriteFailed).
+using Writer = std::function<void(const uint8_t* data, size_t n)>;
+
+// An input of known size that can be read from its start more than once.
+struct Source {
+    uint64_t size = 0;
+    // Returns a reader positioned at the first byte.
+    std::function<Reader()> open;
+};
+
+// Compresses `source` into a compressed file handed to `write` piece by
+// piece, so memory stays small whatever the input's size. The source is
+// read twice (whether it is text is known only at its end, and the header
+// comes first), three times with verify, which also holds the compressed
+// file in memory until it has been checked. Throws as compress above, and
+// Error(ReadFailed) when the source does not read as `size` bytes both times.
+void compress(const Source& source, const Writer& write, const Options& options = {});
+
+// Restores the compressed file that `read` supplies, handing the bytes to
+// `write` as they are decoded; reads no further than the coded data ends.
+// Throws as decompress above; after Error(Damaged) part of the output may
+// already have been written.
+void decompress(const Reader& read, const Writer& write, const Options& options = {});
+
 }  // namespace quellpack

@@ -1,65 +1,184 @@
 // The compressed file: the byte count, then the coded bytes with the text
-// flag in the first of them.
+// flag in the first of them. Everything is streamed; the whole-buffer calls
+// run the same code over memory.
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "driver/capitals.hpp"
+#include "driver/capitals_stream.hpp"
 #include "driver/test_seam.hpp"
 #include "ppm/ppm.hpp"
 #include "quellpack/quellpack.hpp"
 
 namespace quellpack {
 
+namespace testing {
+std::function<void(std::vector<uint8_t>&)> verifyTamper;
+size_t maxModelLength = std::numeric_limits<int32_t>::max();
+}  // namespace testing
+
 namespace {
 
 constexpr size_t kHeaderSize = 4;
 constexpr size_t kMinFileSize = kHeaderSize + 4;
+constexpr size_t kChunk = size_t{1} << 16;
 
-void writeHeader(std::vector<uint8_t>& file, uint32_t n) {
-    for (int i = 0; i < 4; ++i) file[i] = static_cast<uint8_t>(n >> (8 * i));
+// Serves a byte string in chunks.
+Reader memoryReader(std::span<const uint8_t> bytes) {
+    auto offset = std::make_shared<size_t>(0);
+    return [bytes, offset](uint8_t* buf, size_t capacity) {
+        const size_t n = std::min(capacity, bytes.size() - *offset);
+        std::memcpy(buf, bytes.data() + *offset, n);
+        *offset += n;
+        return n;
+    };
 }
 
-// Wraps the caller's progress function for the model's progress calls.
-ppm::ProgressFn modelProgress(const Options& options, size_t total) {
+Writer appendTo(std::vector<uint8_t>& out) {
+    return [&out](const uint8_t* data, size_t n) { out.insert(out.end(), data, data + n); };
+}
+
+// Reads until buf is full or the input ends; returns the count read.
+size_t readFully(const Reader& read, uint8_t* buf, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        const size_t got = read(buf + done, n - done);
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+// At most `limit` bytes of `read`; remembers whether more would follow.
+struct Limited {
+    Reader read;
+    uint64_t left;
+};
+
+Reader limitedReader(std::shared_ptr<Limited> lim) {
+    return [lim](uint8_t* buf, size_t capacity) {
+        const size_t n = lim->read(buf, static_cast<size_t>(std::min<uint64_t>(capacity, lim->left)));
+        lim->left -= n;
+        return n;
+    };
+}
+
+ppm::ProgressFn modelProgress(const Options& options, uint64_t total) {
     if (!options.progress) return nullptr;
     return [&options, total](size_t done) { options.progress(done, total); };
 }
 
-std::vector<uint8_t> compressModelBytes(std::vector<uint8_t>& data, bool text, const Options& options) {
-    const ppm::ProgressFn progress = modelProgress(options, data.size());
-    std::vector<uint8_t> coded = ppm::compress(data.data(), data.size(), progress ? &progress : nullptr);
-    if (options.progress) options.progress(data.size(), data.size());
-    // Put the header in front of the coded bytes.
-    coded.insert(coded.begin(), kHeaderSize, 0);
-    writeHeader(coded, static_cast<uint32_t>(data.size()));
-    if (text) coded[kHeaderSize] |= driver::TEXT_FLAG;
-    return coded;
-}
+// Codes the source's bytes (through the transform for text) and hands the
+// file to `write`: header, then coded bytes with the flag in the first.
+void writeCompressed(const Source& source, bool text, uint64_t n, const Writer& write, const Options& options) {
+    uint8_t header[kHeaderSize];
+    for (size_t i = 0; i < kHeaderSize; ++i) header[i] = static_cast<uint8_t>(n >> (8 * i));
+    write(header, kHeaderSize);
 
-std::vector<uint8_t> decompressFile(std::span<const uint8_t> file, const Options& options) {
-    if (file.size() < kMinFileSize) throw Error(ErrorKind::Damaged);
-    uint32_t n = 0;
-    for (int i = 0; i < 4; ++i) n |= static_cast<uint32_t>(file[i]) << (8 * i);
-    if (n > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) throw Error(ErrorKind::Damaged);
-    const uint8_t flagByte = file[kHeaderSize];
-    if ((flagByte & ~driver::TEXT_FLAG) != 0) throw Error(ErrorKind::Damaged);
-    // The decoder never looks at the first coded byte, so the flag needs no
-    // clearing.
+    auto raw = std::make_shared<Limited>(Limited{source.open(), source.size});
+    driver::CapitalsReader capitals;
+    capitals.raw = limitedReader(raw);
+    const ppm::ChunkReader modelInput =
+        text ? ppm::ChunkReader([&capitals](uint8_t* buf, size_t cap) { return driver::readCapitals(capitals, buf, cap); })
+             : ppm::ChunkReader(capitals.raw);
+    bool first = true;
+    const ppm::ChunkWriter coded = [&](const uint8_t* data, size_t count) {
+        if (first && count > 0) {
+            const uint8_t flagged = static_cast<uint8_t>(data[0] | (text ? driver::TEXT_FLAG : 0));
+            write(&flagged, 1);
+            ++data;
+            --count;
+            first = false;
+        }
+        if (count > 0) write(data, count);
+    };
     const ppm::ProgressFn progress = modelProgress(options, n);
-    std::vector<uint8_t> out = ppm::decompress(file.data() + kHeaderSize, file.size() - kHeaderSize, n,
-                                               progress ? &progress : nullptr);
+    ppm::compress(static_cast<size_t>(n), modelInput, coded, progress ? &progress : nullptr);
+    // The input must not have changed between the two readings.
+    uint8_t extra;
+    if (raw->left != 0 || (text && driver::readCapitals(capitals, &extra, 1) != 0)) throw Error(ErrorKind::ReadFailed);
     if (options.progress) options.progress(n, n);
-    if (flagByte & driver::TEXT_FLAG) driver::capitalsDecode(out);
-    return out;
 }
 
-void verifyResult(const std::vector<uint8_t>& file, std::span<const uint8_t> original) {
-    std::vector<uint8_t> back = decompressFile(file, Options{});
-    if (testing::verifyTamper) testing::verifyTamper(back);
-    if (back.size() != original.size() || !std::equal(back.begin(), back.end(), original.begin()))
-        throw Error(ErrorKind::VerifyFailed);
+// Decodes `file` and compares it with a fresh reading of the source.
+void verifyAgainst(const std::vector<uint8_t>& file, const Source& source) {
+    auto raw = std::make_shared<Limited>(Limited{source.open(), source.size});
+    const Reader original = limitedReader(raw);
+    std::vector<uint8_t> expected(kChunk), got;
+    bool same = true;
+    decompress(memoryReader(file), [&](const uint8_t* data, size_t n) {
+        got.assign(data, data + n);
+        if (testing::verifyTamper) testing::verifyTamper(got);
+        while (same && !got.empty()) {
+            const size_t take = std::min(got.size(), expected.size());
+            same = readFully(original, expected.data(), take) == take &&
+                   std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(take), expected.begin());
+            got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(take));
+        }
+    });
+    if (!same || raw->left != 0) throw Error(ErrorKind::VerifyFailed);
+}
+
+void compressSource(const Source& source, const Writer& write, const Options& options) {
+    // First reading: is it text, and how long is the model's input?
+    driver::TextScan scan;
+    {
+        const Reader read = source.open();
+        std::vector<uint8_t> buf(kChunk);
+        while (scan.length < source.size) {
+            const size_t got =
+                read(buf.data(), static_cast<size_t>(std::min<uint64_t>(buf.size(), source.size - scan.length)));
+            if (got == 0) throw Error(ErrorKind::ReadFailed);
+            driver::scanText(scan, buf.data(), got);
+        }
+    }
+    const bool text = driver::scanIsText(scan);
+    const uint64_t n = text ? driver::scanEncodedLength(scan) : scan.length;
+    if (n > testing::maxModelLength) throw Error(ErrorKind::TooLarge);
+    if (!options.verify) {
+        writeCompressed(source, text, n, write, options);
+        return;
+    }
+    std::vector<uint8_t> file;
+    writeCompressed(source, text, n, appendTo(file), options);
+    verifyAgainst(file, source);
+    write(file.data(), file.size());
+}
+
+void decompressReader(const Reader& read, const Writer& write, const Options& options) {
+    uint8_t start[kMinFileSize];
+    if (readFully(read, start, kMinFileSize) < kMinFileSize) throw Error(ErrorKind::Damaged);
+    uint32_t n = 0;
+    for (size_t i = 0; i < kHeaderSize; ++i) n |= static_cast<uint32_t>(start[i]) << (8 * i);
+    if (n > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) throw Error(ErrorKind::Damaged);
+    const uint8_t flagByte = start[kHeaderSize];
+    if ((flagByte & ~driver::TEXT_FLAG) != 0) throw Error(ErrorKind::Damaged);
+    const bool text = (flagByte & driver::TEXT_FLAG) != 0;
+
+    // The first coded bytes are already read; the decoder never looks at
+    // the first one, so the flag needs no clearing.
+    size_t startLeft = kMinFileSize - kHeaderSize;
+    const ppm::ChunkReader coded = [&](uint8_t* buf, size_t capacity) {
+        if (startLeft > 0) {
+            const size_t take = std::min(capacity, startLeft);
+            std::memcpy(buf, start + kMinFileSize - startLeft, take);
+            startLeft -= take;
+            return take;
+        }
+        return read(buf, capacity);
+    };
+    driver::CapitalsWriter capitals;
+    capitals.out = write;
+    const ppm::ChunkWriter out =
+        text ? ppm::ChunkWriter([&capitals](const uint8_t* data, size_t count) { driver::writeCapitals(capitals, data, count); })
+             : ppm::ChunkWriter(write);
+    const ppm::ProgressFn progress = modelProgress(options, n);
+    ppm::decompress(coded, n, out, progress ? &progress : nullptr);
+    if (text && !driver::finishCapitals(capitals)) throw Error(ErrorKind::Damaged);
+    if (options.progress) options.progress(n, n);
 }
 
 // Runs f, reporting an allocation failure as Error(OutOfMemory).
@@ -74,38 +193,41 @@ auto guarded(F&& f) {
     }
 }
 
-}  // namespace
-
-namespace testing {
-std::function<void(std::vector<uint8_t>&)> verifyTamper;
+Source memorySource(std::span<const uint8_t> bytes) {
+    return Source{bytes.size(), [bytes] { return memoryReader(bytes); }};
 }
 
-std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options) {
+}  // namespace
+
+void compress(const Source& source, const Writer& write, const Options& options) {
+    guarded([&] { compressSource(source, write, options); });
+}
+
+void decompress(const Reader& read, const Writer& write, const Options& options) {
+    guarded([&] { decompressReader(read, write, options); });
+}
+
+std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& options) {
     return guarded([&] {
-        std::vector<uint8_t> data = std::move(input);
-        const bool text = driver::isText(data.data(), data.size());
-        const size_t modelLength = text ? driver::capitalsEncodedLength(data.data(), data.size()) : data.size();
-        if (modelLength > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw Error(ErrorKind::TooLarge);
-        if (!options.verify) {
-            if (text) driver::capitalsEncode(data, modelLength);
-            return compressModelBytes(data, text, options);
-        }
-        // Verification needs the original bytes: transform a copy.
-        std::vector<uint8_t> model = data;
-        if (text) driver::capitalsEncode(model, modelLength);
-        std::vector<uint8_t> file = compressModelBytes(model, text, options);
-        model = {};
-        verifyResult(file, data);
+        std::vector<uint8_t> file;
+        file.reserve(input.size() / 2 + 64);
+        compressSource(memorySource(input), appendTo(file), options);
         return file;
     });
 }
 
-std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& options) {
-    return compress(guarded([&] { return std::vector<uint8_t>(input.begin(), input.end()); }), options);
+std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options) {
+    std::vector<uint8_t> data = std::move(input);
+    return compress(std::span<const uint8_t>(data), options);
 }
 
 std::vector<uint8_t> decompress(std::span<const uint8_t> file, const Options& options) {
-    return guarded([&] { return decompressFile(file, options); });
+    return guarded([&] {
+        std::vector<uint8_t> out;
+        out.reserve(std::min<size_t>(size_t{1} << 22, file.size() * 4));
+        decompressReader(memoryReader(file), appendTo(out), options);
+        return out;
+    });
 }
 
 Error::Error(ErrorKind kind) : std::runtime_error(errorMessage(kind)), kind_(kind) {}
