@@ -51,7 +51,7 @@ std::vector<uint8_t> decompressFile(std::span<const uint8_t> file, const Options
     std::vector<uint8_t> out = ppm::decompress(file.data() + kHeaderSize, file.size() - kHeaderSize, n,
                                                progress ? &progress : nullptr);
     if (options.progress) options.progress(n, n);
-    if (flagByte & driver::TEXT_FLAG) driver::capitalsDecode(out);
+    if ((flagByte & driver::TEXT_FLAG) && !driver::capitalsDecode(out)) throw Error(ErrorKind::Damaged);
     return out;
 }
 
@@ -78,6 +78,7 @@ auto guarded(F&& f) {
 
 namespace testing {
 std::function<void(std::vector<uint8_t>&)> verifyTamper;
+size_t maxModelLength = std::numeric_limits<int32_t>::max();
 }
 
 std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options) {
@@ -85,7 +86,7 @@ std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& optio
         std::vector<uint8_t> data = std::move(input);
         const bool text = driver::isText(data.data(), data.size());
         const size_t modelLength = text ? driver::capitalsEncodedLength(data.data(), data.size()) : data.size();
-        if (modelLength > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw Error(ErrorKind::TooLarge);
+        if (modelLength > testing::maxModelLength) throw Error(ErrorKind::TooLarge);
         if (!options.verify) {
             if (text) driver::capitalsEncode(data, modelLength);
             return compressModelBytes(data, text, options);
