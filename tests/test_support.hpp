@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -53,9 +54,11 @@ struct RunResult {
 
 // Runs the built quellpack with the given arguments (argv[0] excluded),
 // feeding `input` on standard input (from /dev/null when empty and
-// `stdinPath` is empty).
+// `stdinPath` is empty). `childSetup` runs in the child just before the
+// program starts (to change its streams or limits).
 inline RunResult runQuellpack(const std::vector<std::string>& args, const std::string& input = "",
-                              const std::string& stdinPath = "") {
+                              const std::string& stdinPath = "",
+                              const std::function<void()>& childSetup = {}) {
     TempDir io;
     const fs::path inPath = stdinPath.empty() ? io / "stdin" : fs::path(stdinPath);
     if (stdinPath.empty()) writeFile(inPath, bytesOf(input));
@@ -74,6 +77,7 @@ inline RunResult runQuellpack(const std::vector<std::string>& args, const std::s
         std::vector<std::string> copy = args;
         for (std::string& a : copy) argv.push_back(a.data());
         argv.push_back(nullptr);
+        if (childSetup) childSetup();
         ::execv(prog.c_str(), argv.data());
         ::_exit(127);
     }
