@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -53,8 +54,11 @@ struct RunResult {
 
 // Runs `program` with the given arguments (argv[0] excluded), feeding
 // `input` on standard input, or the file `stdinPath` when that is given.
+// `childSetup` runs in the child just before the program starts (to change
+// its streams or limits).
 inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& input = "", const std::string& stdinPath = "") {
+                            const std::string& input = "", const std::string& stdinPath = "",
+                            const std::function<void()>& childSetup = {}) {
     TempDir io;
     const fs::path inPath = stdinPath.empty() ? io / "stdin" : fs::path(stdinPath);
     if (stdinPath.empty()) writeFile(inPath, bytesOf(input));
@@ -73,6 +77,7 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
         std::vector<std::string> copy = args;
         for (std::string& a : copy) argv.push_back(a.data());
         argv.push_back(nullptr);
+        if (childSetup) childSetup();
         ::execv(prog.c_str(), argv.data());
         ::_exit(127);
     }
@@ -88,8 +93,8 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
 
 // Runs the built quellpack as runProgram does.
 inline RunResult runQuellpack(const std::vector<std::string>& args, const std::string& input = "",
-                              const std::string& stdinPath = "") {
-    return runProgram(QUELLPACK_BINARY, args, input, stdinPath);
+                              const std::string& stdinPath = "", const std::function<void()>& childSetup = {}) {
+    return runProgram(QUELLPACK_BINARY, args, input, stdinPath, childSetup);
 }
 
 // The shared benchmark corpus and conformance material.

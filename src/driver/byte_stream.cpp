@@ -32,11 +32,18 @@ bool openForWriting(const std::string& name, File& file) {
     file.fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file.fd >= 0) {
         file.created = true;
-        return true;
+    } else {
+        if (errno != EEXIST) return false;
+        file.fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+        if (file.fd < 0) return false;
     }
-    if (errno != EEXIST) return false;
-    file.fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
-    return file.fd >= 0;
+    struct stat st;
+    if (::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        file.regular = true;
+        file.device = st.st_dev;
+        file.inode = st.st_ino;
+    }
+    return true;
 }
 
 bool sameFile(const File& a, const File& b) {
@@ -45,6 +52,11 @@ bool sameFile(const File& a, const File& b) {
     // Terminals, pipes and /dev/null hold no data that writing could destroy.
     if (!S_ISREG(sa.st_mode) && !S_ISBLK(sa.st_mode)) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool longerThan(const File& file, uint64_t limit) {
+    struct stat st;
+    return ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > limit;
 }
 
 namespace {
@@ -116,7 +128,16 @@ bool closeFile(File& file) {
 
 void removeOutput(File& file) {
     closeFile(file);
-    if (!file.isStdStream) ::unlink(file.name.c_str());
+    if (file.isStdStream || !file.regular) return;
+    const auto isOurs = [&file](const struct stat& st) {
+        return st.st_dev == file.device && st.st_ino == file.inode;
+    };
+    struct stat st;
+    if (::lstat(file.name.c_str(), &st) == 0 && isOurs(st)) {
+        ::unlink(file.name.c_str());
+    } else if (::stat(file.name.c_str(), &st) == 0 && isOurs(st)) {
+        (void)!::truncate(file.name.c_str(), 0);
+    }
 }
 
 }  // namespace quellpack::driver

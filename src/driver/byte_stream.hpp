@@ -13,6 +13,9 @@ struct File {
     int fd = -1;
     bool isStdStream = false;
     bool created = false;   // output: this run created the file
+    bool regular = false;   // output: a regular file, identified below
+    uint64_t device = 0;
+    uint64_t inode = 0;
     std::string name;
 };
 
@@ -29,6 +32,10 @@ bool openForWriting(const std::string& name, File& file);
 // and inode); a terminal or /dev/null on both sides is not a clash.
 bool sameFile(const File& a, const File& b);
 
+// True when the file is a regular file of more than `limit` bytes, so that
+// it can be refused before it is read.
+bool longerThan(const File& file, uint64_t limit);
+
 // Reads the whole file; `headroom` extra bytes of capacity are reserved
 // (not touched) so that the data can grow in place. False on a read error.
 bool readAll(const File& file, std::vector<uint8_t>& data, double headroom);
@@ -42,7 +49,10 @@ bool writeAll(const File& file, const uint8_t* data, size_t n);
 // Closes the file; false when the close reported an error.
 bool closeFile(File& file);
 
-// Removes an output this run wrote or created (never a standard stream).
+// Removes an output this run wrote or created and closes it. Only a regular
+// file still found under its name is unlinked: never a standard stream or a
+// device such as /dev/full; a file reached through a symbolic link is
+// emptied instead, so that the link stays.
 void removeOutput(File& file);
 
 }  // namespace quellpack::driver

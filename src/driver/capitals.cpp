@@ -4,6 +4,7 @@ namespace quellpack::driver {
 
 namespace {
 inline bool isCapital(uint8_t b) { return b >= 'A' && b <= 'Z'; }
+inline bool isLower(uint8_t b) { return b >= 'a' && b <= 'z'; }
 }
 
 bool isText(const uint8_t* data, size_t n) {
@@ -55,10 +56,17 @@ void capitalsEncode(std::vector<uint8_t>& data, size_t encodedLength) {
     }
 }
 
-void capitalsDecode(std::vector<uint8_t>& data) {
+bool capitalsDecode(std::vector<uint8_t>& data) {
     const size_t n = data.size();
     size_t out = 0;
+    bool wellFormed = true;
     for (size_t i = 0; i < n;) {
+        if (data[i] == CAPITAL_MARK) {
+            // Text holds no 0x00, so every one is a mark, and a mark stands
+            // for a capital that was followed by a non-capital.
+            wellFormed = wellFormed && i + 2 < n && isLower(data[i + 1]) && !isCapital(data[i + 2]) &&
+                         data[i + 2] != CAPITAL_MARK;
+        }
         if (data[i] == CAPITAL_MARK && i + 1 < n) {
             data[out++] = static_cast<uint8_t>(data[i + 1] - 0x20);
             i += 2;
@@ -67,6 +75,7 @@ void capitalsDecode(std::vector<uint8_t>& data) {
         }
     }
     data.resize(out);
+    return wellFormed;
 }
 
 }  // namespace quellpack::driver

@@ -22,7 +22,10 @@ size_t capitalsEncodedLength(const uint8_t* data, size_t n);
 void capitalsEncode(std::vector<uint8_t>& data, size_t encodedLength);
 
 // Inverse of capitalsEncode, in place: a mark and the byte after it become
-// that byte minus 0x20.
-void capitalsDecode(std::vector<uint8_t>& data);
+// that byte minus 0x20. Returns false when data cannot be what
+// capitalsEncode wrote: a mark not followed by a lower-case letter and then
+// by a byte that is neither a capital nor a mark (the data is decoded all
+// the same).
+bool capitalsDecode(std::vector<uint8_t>& data);
 
 }  // namespace quellpack::driver

@@ -1,12 +1,16 @@
 #include "driver/cli.hpp"
 
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "driver/byte_stream.hpp"
@@ -19,6 +23,8 @@ namespace quellpack::driver {
 namespace {
 
 constexpr int kFailure = 255;
+// The header holds the model's byte count as a signed 32-bit number.
+constexpr uint64_t kMaxModelLength = std::numeric_limits<int32_t>::max();
 constexpr const char* kUsage = "quellpack {c|d} infile outfile";
 constexpr const char* kModeMismatch = "Run time error, rule 'Start' in module 'quellpack' does not match\n";
 
@@ -61,6 +67,17 @@ void abandonOutput(File& out, bool written) {
     }
 }
 
+// Puts a stand-in on every closed standard stream, so that no file opened
+// later is handed descriptor 0, 1 or 2 (an output file would then receive
+// the messages). The stand-ins fail when used: reading the standard input
+// or writing the standard output still reports an error.
+void occupyClosedStdStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY)) < 0) return;
+    }
+}
+
 int runFiles(const std::string& mode, const std::string& inName, const std::string& outName,
              const Settings& settings) {
     const int msg = outName == "-" ? STDERR_FILENO : STDOUT_FILENO;
@@ -89,14 +106,26 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
         return fail(msg, kModeMismatch);
     }
 
-    std::vector<uint8_t> data;
-    // Room for the capital-letter transform to grow the text in place.
-    if (!readAll(in, data, compressing ? 0.5 : 0.0)) {
+    // Even text, whose capital marks could only make it longer.
+    if (compressing && longerThan(in, kMaxModelLength)) {
         closeFile(in);
         abandonOutput(out, false);
-        return fail(msg, "cannot read in file");
+        return fail(msg, errorMessage(ErrorKind::TooLarge));
+    }
+
+    std::vector<uint8_t> data;
+    const char* readFailure = nullptr;
+    try {
+        // Room for the capital-letter transform to grow the text in place.
+        if (!readAll(in, data, compressing ? 0.5 : 0.0)) readFailure = "cannot read in file";
+    } catch (const std::bad_alloc&) {
+        readFailure = errorMessage(ErrorKind::OutOfMemory);
     }
     closeFile(in);
+    if (readFailure) {
+        abandonOutput(out, false);
+        return fail(msg, readFailure);
+    }
     const uint64_t bytesIn = data.size();
 
     ProgressDisplay display;
@@ -129,6 +158,7 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
 int runCli(int argc, char** argv) {
     // A closed pipe on the output is a write error like any other.
     std::signal(SIGPIPE, SIG_IGN);
+    occupyClosedStdStreams();
     std::vector<std::string> entries;
     Settings settings;
     std::string unknown;
