@@ -99,6 +99,38 @@ bool readAll(const File& file, std::vector<uint8_t>& data, double headroom) {
     }
 }
 
+bool isRegularFile(const File& file) {
+    struct stat st;
+    return ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+uint64_t fileSize(const File& file) {
+    struct stat st;
+    return ::fstat(file.fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+Source fileSource(const File& file, uint64_t size) {
+    const int fd = file.fd;
+    return Source{size, [fd]() -> Reader {
+                      if (::lseek(fd, 0, SEEK_SET) != 0) throw Error(ErrorKind::ReadFailed);
+                      return [fd](uint8_t* buf, size_t capacity) {
+                          const ssize_t got = readFully(fd, buf, capacity);
+                          if (got < 0) throw Error(ErrorKind::ReadFailed);
+                          return static_cast<size_t>(got);
+                      };
+                  }};
+}
+
+Reader countingReader(const File& file, uint64_t& count) {
+    const int fd = file.fd;
+    return [fd, &count](uint8_t* buf, size_t capacity) {
+        const ssize_t got = readFully(fd, buf, capacity);
+        if (got < 0) throw Error(ErrorKind::ReadFailed);
+        count += static_cast<uint64_t>(got);
+        return static_cast<size_t>(got);
+    };
+}
+
 bool truncateOutput(const File& file) {
     struct stat st;
     if (file.isStdStream || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;

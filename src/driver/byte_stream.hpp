@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "quellpack/quellpack.hpp"
+
 namespace quellpack::driver {
 
 // An open file, or a standard stream for the name "-".
@@ -45,6 +47,20 @@ bool truncateOutput(const File& file);
 
 // Writes all bytes. False on any write error.
 bool writeAll(const File& file, const uint8_t* data, size_t n);
+
+// True when the file is a regular file (which can be read again from its start).
+bool isRegularFile(const File& file);
+
+// Size of a regular file.
+uint64_t fileSize(const File& file);
+
+// The file as a re-readable source of `size` bytes; its readers throw
+// Error(ReadFailed) on a read error.
+Source fileSource(const File& file, uint64_t size);
+
+// A reader of the file from where it stands, adding what it reads to
+// `count`; throws Error(ReadFailed) on a read error.
+Reader countingReader(const File& file, uint64_t& count);
 
 // Closes the file; false when the close reported an error.
 bool closeFile(File& file);

@@ -113,43 +113,56 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
         return fail(msg, errorMessage(ErrorKind::TooLarge));
     }
 
-    std::vector<uint8_t> data;
-    const char* readFailure = nullptr;
-    try {
-        // Room for the capital-letter transform to grow the text in place.
-        if (!readAll(in, data, compressing ? 0.5 : 0.0)) readFailure = "cannot read in file";
-    } catch (const std::bad_alloc&) {
-        readFailure = errorMessage(ErrorKind::OutOfMemory);
-    }
-    closeFile(in);
-    if (readFailure) {
-        abandonOutput(out, false);
-        return fail(msg, readFailure);
-    }
-    const uint64_t bytesIn = data.size();
-
     ProgressDisplay display;
     progressStart(display);
     Options options;
     options.verify = settings.verify;
     if (settings.progress)
         options.progress = [&display](uint64_t done, uint64_t total) { progressUpdate(display, done, total); };
+
+    // Into a file this run created, or onto standard output, the result is
+    // written as it is produced: a failure then loses nothing the user had.
+    // An existing file is only replaced once the whole result is known.
+    const bool streaming = out.created || out.isStdStream;
     std::vector<uint8_t> result;
+    uint64_t bytesIn = 0, bytesOut = 0;
+    bool written = false;
+    const Writer write = [&](const uint8_t* data, size_t n) {
+        bytesOut += n;
+        if (!streaming) {
+            result.insert(result.end(), data, data + n);
+            return;
+        }
+        if (!written && !truncateOutput(out)) throw Error(ErrorKind::WriteFailed);
+        written = true;
+        if (!writeAll(out, data, n)) throw Error(ErrorKind::WriteFailed);
+    };
     try {
-        result = compressing ? compress(std::move(data), options) : decompress(data, options);
+        if (!compressing) {
+            decompress(countingReader(in, bytesIn), write, options);
+        } else if (isRegularFile(in) && fileSize(in) > 0) {
+            // Some files (those under /proc) claim a size of 0 but have
+            // content: only a file with a size is read by its size.
+            bytesIn = fileSize(in);
+            compress(fileSource(in, bytesIn), write, options);
+        } else {
+            std::vector<uint8_t> data;
+            if (!readAll(in, data, 0.0)) throw Error(ErrorKind::ReadFailed);
+            bytesIn = data.size();
+            const std::vector<uint8_t> file = compress(std::move(data), options);
+            write(file.data(), file.size());
+        }
+        closeFile(in);
+        if (!streaming && (!truncateOutput(out) || !writeAll(out, result.data(), result.size())))
+            throw Error(ErrorKind::WriteFailed);
+        if (!closeFile(out)) throw Error(ErrorKind::WriteFailed);
     } catch (const Error& e) {
         progressClear(display);
-        abandonOutput(out, false);
+        closeFile(in);
+        abandonOutput(out, written || e.kind() == ErrorKind::WriteFailed);
         return fail(msg, e.what());
     }
-    data = {};
-
-    if (!truncateOutput(out) || !writeAll(out, result.data(), result.size()) || !closeFile(out)) {
-        progressClear(display);
-        removeOutput(out);
-        return fail(msg, "cannot write out file");
-    }
-    if (settings.progress) progressSummary(display, bytesIn, result.size(), compressing);
+    if (settings.progress) progressSummary(display, bytesIn, bytesOut, compressing);
     return 0;
 }
 
