@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 
 #include "see/see.hpp"
 
@@ -14,6 +15,9 @@ struct Cell {
     int32_t escWeight;
     int32_t symWeight;
     bool operator==(const Cell&) const = default;
+    friend std::ostream& operator<<(std::ostream& os, const Cell& c) {
+        return os << "(" << c.escWeight << ", " << c.symWeight << ")";
+    }
 };
 
 // Cell (row, q) holds its two weights at 2 * (row * 51 + q).
@@ -128,6 +132,14 @@ TEST(EscapeUpdate, CellIsHalvedOnceItsWeightsSumPast2048) {
     EXPECT_EQ(cell(etab, 7, 0), (Cell{101, 925 + 2}));
     escapeUpdate(etab, 256, 0, 1, true);
     EXPECT_EQ(cell(etab, 7, 0), (Cell{103, 927}));
+
+    // A sum of exactly 2048 is not halved. Cell (4, 25) starts at (25, 25).
+    for (int i = 0; i < 999; ++i) escapeUpdate(etab, 25, 25, 0, i % 2 == 0);
+    EXPECT_EQ(cell(etab, 4, 25), (Cell{25 + 1000, 25 + 998}));
+    escapeUpdate(etab, 25, 25, 0, true);
+    EXPECT_EQ(cell(etab, 4, 25), (Cell{1027, 1023}));
+    escapeUpdate(etab, 25, 25, 0, true);
+    EXPECT_EQ(cell(etab, 4, 25), (Cell{1027 / 2 + 1 + 2, 1023 / 2 + 1}));
 }
 
 TEST(EscapeEstimate, ScaleByShiftsBothWays) {
