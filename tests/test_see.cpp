@@ -45,12 +45,8 @@ TEST(EscapeTable, InitialWeightsReproduceTheShareOfEachCell) {
     static_assert(sizeof etab.w / sizeof etab.w[0] == 816);
     for (int row = 0; row < 8; ++row) {
         EXPECT_EQ(cell(etab, row, 0), (Cell{1, 50}));
-        EXPECT_EQ(cell(etab, row, 1), (Cell{1, 49}));
-        EXPECT_EQ(cell(etab, row, 25), (Cell{25, 25}));
-        EXPECT_EQ(cell(etab, row, 42), (Cell{42, 8}));
-        EXPECT_EQ(cell(etab, row, 49), (Cell{49, 1}));
         EXPECT_EQ(cell(etab, row, 50), (Cell{50, 1}));
-        for (int q = 2; q < 49; ++q) EXPECT_EQ(cell(etab, row, q), (Cell{q, 50 - q}));
+        for (int q = 1; q < 50; ++q) EXPECT_EQ(cell(etab, row, q), (Cell{q, 50 - q}));
     }
 }
 
