@@ -1,0 +1,233 @@
+// Context tree: how it grows and which contexts are counted, and the two
+// coding loops over it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ppm/ppm.hpp"
+#include "ppm/tree.hpp"
+#include "quellpack/error.hpp"
+
+using namespace quellpack;
+using namespace quellpack::ppm;
+
+namespace {
+
+bool present(const Tree& tree, const Node& node, uint32_t c) {
+    return stats::getSymbInfo(c, stats::Mask{}, node.stats, tree.stats).found;
+}
+
+int32_t countOf(const Tree& tree, const Node& node, uint32_t c) {
+    const stats::SymbInfo info = stats::getSymbInfo(c, stats::Mask{}, node.stats, tree.stats);
+    return info.found ? info.freq : 0;
+}
+
+int32_t escapeOf(const Tree& tree, const Node& node) {
+    return stats::getSymbInfo(0, stats::Mask{}, node.stats, tree.stats).esc;
+}
+
+// A context whose record is StDet(b, 1), as every new context starts.
+void expectFresh(const Tree& tree, const Node& node, uint32_t b) {
+    EXPECT_EQ(node.stats.kind, stats::StDet);
+    EXPECT_EQ(countOf(tree, node, b), 1);
+}
+
+// The model over a tree: the history and the step after each byte.
+struct Model {
+    Tree tree;
+    std::vector<uint8_t> history;
+    Model() { initTree(tree); }
+
+    // The contexts of the next byte, root first; returns the deepest depth.
+    int walk(Node** path) {
+        return walkContexts(tree, history.data(), static_cast<int>(history.size()), path);
+    }
+
+    // Codes c where the coding walk would: in the deepest context that holds it.
+    void feed(uint8_t c) {
+        Node* path[kMaxOrder + 1];
+        const int depth = walk(path);
+        int found = depth;
+        while (!present(tree, *path[found], c)) --found;
+        update(path, depth, found, c);
+    }
+    void feed(const std::string& s) {
+        for (char ch : s) feed(static_cast<uint8_t>(ch));
+    }
+
+    void update(Node** path, int depth, int foundDepth, uint8_t c) {
+        std::vector<uint8_t> window = history;
+        window.push_back(c);
+        updateTree(tree, path, depth, foundDepth, window.data(), static_cast<int>(window.size()));
+        history = window;
+        if (history.size() > kMaxOrder) history.erase(history.begin());
+    }
+
+    // The node reached from the root by the given bytes, most recent first.
+    const Node* at(const std::string& keys) {
+        const Node* node = &tree.nodes[0];
+        for (char k : keys) {
+            const uint32_t child = findChild(tree, *node, static_cast<uint8_t>(k));
+            if (child == 0) return nullptr;
+            node = &tree.nodes[child];
+        }
+        return node;
+    }
+};
+
+int childCount(const Tree& tree, const Node& node) {
+    int n = 0;
+    for (uint32_t b = 0; b < 256; ++b) n += findChild(tree, node, b) != 0;
+    return n;
+}
+
+}  // namespace
+
+TEST(ContextTree, GrowsFromRootLeafToCxDetToLargeNode) {
+    Model m;
+    const Node* root = m.at("");
+    EXPECT_EQ(root->kind, Leaf);
+    EXPECT_EQ(childCount(m.tree, *root), 0);
+    m.feed('x');
+    EXPECT_EQ(m.at("")->kind, Leaf);  // no history yet: only the root is counted
+    EXPECT_EQ(countOf(m.tree, *m.at(""), 'x'), 12);
+    m.feed('y');
+    EXPECT_EQ(m.at("")->kind, CxDet);
+    EXPECT_EQ(m.at("")->key, 'x');
+    ASSERT_NE(m.at("x"), nullptr);
+    EXPECT_EQ(m.at("x")->kind, Leaf);
+    expectFresh(m.tree, *m.at("x"), 'y');
+    m.feed('z');
+    EXPECT_EQ(m.at("")->kind, LargeNode);
+    EXPECT_EQ(childCount(m.tree, *m.at("")), 2);
+    ASSERT_NE(m.at("y"), nullptr);
+    expectFresh(m.tree, *m.at("x"), 'y');  // the old child is not counted
+    expectFresh(m.tree, *m.at("y"), 'z');
+    ASSERT_NE(m.at("yx"), nullptr);
+    expectFresh(m.tree, *m.at("yx"), 'y');  // context x y starts with a history byte
+}
+
+// History a b c d, byte e: the new branch's nodes start with e, d, c and b.
+TEST(ContextTree, NewBranchStartsEachContextWithTheByteAfterItsKey) {
+    Model m;
+    m.feed("pqrabcd");
+    ASSERT_EQ(m.at("")->kind, LargeNode);
+    ASSERT_EQ(m.at("d"), nullptr);
+    m.feed('e');
+    const char* keys[] = {"d", "dc", "dcb", "dcba"};
+    const char firsts[] = {'e', 'd', 'c', 'b'};
+    for (int i = 0; i < 4; ++i) {
+        const Node* node = m.at(keys[i]);
+        ASSERT_NE(node, nullptr) << keys[i];
+        expectFresh(m.tree, *node, static_cast<uint8_t>(firsts[i]));
+        EXPECT_EQ(node->kind, i < 3 ? CxDet : Leaf);
+    }
+
+    // The same byte below a Leaf d at depth 1: d gains key c, and the new
+    // context c d starts with d.
+    Model n;
+    n.feed("dqabcd");
+    ASSERT_EQ(n.at("d")->kind, Leaf);
+    n.feed('e');
+    EXPECT_EQ(n.at("d")->kind, CxDet);
+    EXPECT_EQ(n.at("d")->key, 'c');
+    EXPECT_EQ(countOf(n.tree, *n.at("d"), 'e'), 11);  // counted: it escaped
+    expectFresh(n.tree, *n.at("dc"), 'd');
+    expectFresh(n.tree, *n.at("dcb"), 'c');
+    expectFresh(n.tree, *n.at("dcba"), 'b');
+}
+
+TEST(ContextTree, DepthFourContextsStayLeaves) {
+    Model m;
+    std::mt19937 rng(7);
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += static_cast<char>('a' + rng() % 3);
+    for (char c : text) {
+        Node* path[kMaxOrder + 1];
+        const int depth = m.walk(path);
+        ASSERT_LE(depth, static_cast<int>(m.history.size()));  // a short history, a short walk
+        if (depth == kMaxOrder) {
+            ASSERT_EQ(path[kMaxOrder]->kind, Leaf);
+        }
+        m.feed(static_cast<uint8_t>(c));
+    }
+    // Three letters make every context of four present: the walk goes deep.
+    Node* path[kMaxOrder + 1];
+    EXPECT_EQ(m.walk(path), kMaxOrder);
+}
+
+// The context that coded the byte is counted as found, the deeper ones that
+// escaped as new, the shallower ones not at all.
+TEST(ContextTree, FoundDepthDecidesWhichContextsAreCounted) {
+    // History d a b c with the contexts c, b c and a b c present.
+    Model m, z;
+    m.feed("abcdabc");
+    z.feed("abcdabc");
+    Node* path[kMaxOrder + 1];
+    ASSERT_EQ(m.walk(path), 3);
+
+    // A byte new everywhere but the root.
+    Node* zpath[kMaxOrder + 1];
+    ASSERT_EQ(z.walk(zpath), 3);
+    const int32_t rootEscape = escapeOf(z.tree, *zpath[0]);
+    z.update(zpath, 3, 0, 'z');
+    EXPECT_EQ(countOf(z.tree, *zpath[0], 'z'), 12);
+    EXPECT_EQ(escapeOf(z.tree, *zpath[0]), rootEscape);
+    for (int d = 1; d <= 3; ++d) {
+        EXPECT_EQ(countOf(z.tree, *zpath[d], 'z'), 11) << d;
+        EXPECT_EQ(escapeOf(z.tree, *zpath[d]), 11) << d;  // StDet (6) plus 5
+    }
+
+    // A byte of the depth-2 context that the depth-3 one lacks.
+    uint32_t c = 256;
+    for (uint32_t b = 0; b < 256 && c == 256; ++b)
+        if (present(m.tree, *path[2], b) && !present(m.tree, *path[3], b)) c = b;
+    ASSERT_NE(c, 256u);
+    int32_t before[4], escBefore[4];
+    for (int d = 0; d < 4; ++d) {
+        before[d] = countOf(m.tree, *path[d], c);
+        escBefore[d] = escapeOf(m.tree, *path[d]);
+    }
+    const stats::Stats rootStats = path[0]->stats, d1Stats = path[1]->stats;
+    m.update(path, 3, 2, static_cast<uint8_t>(c));
+    EXPECT_EQ(countOf(m.tree, *path[0], c), before[0]);
+    EXPECT_EQ(countOf(m.tree, *path[1], c), before[1]);
+    EXPECT_EQ(path[0]->stats.kind, rootStats.kind);
+    EXPECT_EQ(path[1]->stats.kind, d1Stats.kind);
+    EXPECT_EQ(escapeOf(m.tree, *path[1]), escBefore[1]);
+    EXPECT_EQ(countOf(m.tree, *path[2], c), before[2] + 11);
+    EXPECT_EQ(escapeOf(m.tree, *path[2]), escBefore[2]);
+    EXPECT_EQ(countOf(m.tree, *path[3], c), 11);
+    EXPECT_EQ(escapeOf(m.tree, *path[3]), escBefore[3] + 5);
+}
+
+TEST(ModelLoops, DecompressRestoresWhatCompressCoded) {
+    std::mt19937 rng(99);
+    std::vector<std::vector<uint8_t>> inputs = {{}, {0}, {255, 255}, {1, 2, 3, 1, 2, 3, 1, 2, 3}};
+    std::vector<uint8_t> mixed;
+    for (int i = 0; i < 200000; ++i) mixed.push_back(static_cast<uint8_t>(rng() % 4 == 0 ? rng() : i / 5000));
+    inputs.push_back(mixed);
+    for (const std::vector<uint8_t>& in : inputs) {
+        const std::vector<uint8_t> coded = compress(in.data(), in.size());
+        ASSERT_GE(coded.size(), 4u);
+        EXPECT_EQ(coded[0], 0);
+        EXPECT_EQ(decompress(coded.data(), coded.size(), in.size()), in);
+        // No end marker: asking for fewer bytes gives the prefix.
+        if (in.size() > 1) {
+            const std::vector<uint8_t> prefix(in.begin(), in.end() - 1);
+            EXPECT_EQ(decompress(coded.data(), coded.size(), prefix.size()), prefix);
+        }
+    }
+}
+
+TEST(ModelLoops, NothingToRestoreReadsNothing) {
+    EXPECT_TRUE(decompress(nullptr, 0, 0).empty());
+    const uint8_t junk[] = {0xFF, 0xEE};
+    EXPECT_TRUE(decompress(junk, sizeof junk, 0).empty());
+    // One byte more than the coded bytes hold is damage, not a guess.
+    const std::vector<uint8_t> coded = compress(junk, sizeof junk);
+    EXPECT_THROW(decompress(coded.data(), coded.size(), 1000), Error);
+}

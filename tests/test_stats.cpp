@@ -1,0 +1,342 @@
+// Statistics records: kind transitions, halving, exclusions and the
+// decoder's queries, all observed through the records' frequency layout.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+
+#include "stats/stats.hpp"
+
+using namespace quellpack::stats;
+
+namespace {
+
+// A record as its queries see it with nothing excluded.
+struct Record {
+    int kind;
+    int32_t esc;
+    int32_t total;
+    std::array<int32_t, 256> count{};
+    int distinct() const {
+        int n = 0;
+        for (int32_t c : count) n += c > 0;
+        return n;
+    }
+};
+
+Record inspect(const Stats& st, const StatsPool& pool) {
+    const Mask all;
+    Record r{st.kind, 0, 0};
+    for (uint32_t b = 0; b < 256; ++b) {
+        const SymbInfo info = getSymbInfo(b, all, st, pool);
+        r.esc = info.esc;
+        r.total = info.total;
+        if (info.found) r.count[b] = info.freq;
+    }
+    return r;
+}
+
+bool present(const Stats& st, const StatsPool& pool, uint32_t c) { return getSymbInfo(c, Mask{}, st, pool).found; }
+
+// Counts one occurrence of c the way the model does: found when present.
+void add(Stats& st, StatsPool& pool, uint32_t c, int times = 1) {
+    for (int i = 0; i < times; ++i) incrCount(c, present(st, pool, c), st, pool);
+}
+
+// The encoder's query followed by the narrowing an escape applies: together
+// they are what a context tells the next shorter one.
+SymbInfo query(uint32_t c, Mask& mask, const Stats& st, const StatsPool& pool) {
+    const SymbInfo info = getSymbInfo(c, mask, st, pool);
+    uint32_t scratch;
+    if (!info.found) excludeSymbols(mask, view(st, pool, scratch));
+    return info;
+}
+
+void expectInfo(const SymbInfo& i, bool found, int32_t low, int32_t freq, int32_t total, int32_t esc) {
+    EXPECT_EQ(i.found, found);
+    EXPECT_EQ(i.low, low);
+    EXPECT_EQ(i.freq, freq);
+    EXPECT_EQ(i.total, total);
+    EXPECT_EQ(i.esc, esc);
+}
+
+}  // namespace
+
+TEST(StatsTransitions, DetAnswersForItsOwnByteWhateverTheMask) {
+    StatsPool pool;
+    Stats st = newDet('s');
+    expectInfo(getSymbInfo('s', Mask{}, st, pool), true, 6, 1, 7, 6);
+    add(st, pool, 's', 3);  // count 34
+    Mask m;
+    m.exclude('s');
+    expectInfo(getSymbInfo('s', m, st, pool), true, 6, 34, 40, 6);
+    // Another byte: the escape, whose range shrinks to 6 once s is excluded.
+    expectInfo(getSymbInfo('t', Mask{}, st, pool), false, 0, 6, 40, 6);
+    expectInfo(getSymbInfo('t', m, st, pool), false, 0, 6, 6, 6);
+}
+
+TEST(StatsTransitions, DetMeetsSecondByteInByteOrder) {
+    for (const uint32_t c : {50u, 150u}) {
+        StatsPool pool;
+        Stats st = newDet(100);
+        add(st, pool, 100, 3);  // n = 34
+        add(st, pool, c);
+        const Record r = inspect(st, pool);
+        EXPECT_EQ(r.kind, StSmall);
+        EXPECT_EQ(r.esc, 11);
+        EXPECT_EQ(r.total, 34 + 22);
+        EXPECT_EQ(r.count[100], 34);
+        EXPECT_EQ(r.count[c], 11);
+        // The lower byte sits right above the escape, the higher one above it.
+        const int32_t lowOf100 = c < 100 ? 11 + 11 : 11;
+        const int32_t lowOfC = c < 100 ? 11 : 11 + 34;
+        EXPECT_EQ(getSymbInfo(100, Mask{}, st, pool).low, lowOf100);
+        EXPECT_EQ(getSymbInfo(c, Mask{}, st, pool).low, lowOfC);
+    }
+}
+
+TEST(StatsTransitions, SmallInsertsAtFrontAndAtEnd) {
+    StatsPool pool;
+    Stats st = newDet(100);
+    add(st, pool, 150);  // [100:1, 150:11], escape 11
+    add(st, pool, 20);   // below everything: index 0
+    EXPECT_EQ(getSymbInfo(20, Mask{}, st, pool).low, 16);
+    EXPECT_EQ(getSymbInfo(100, Mask{}, st, pool).low, 16 + 11);
+    EXPECT_EQ(getSymbInfo(150, Mask{}, st, pool).low, 16 + 11 + 1);
+    add(st, pool, 200);  // above everything: the end
+    EXPECT_EQ(getSymbInfo(200, Mask{}, st, pool).low, 21 + 11 + 1 + 11);
+    EXPECT_EQ(getSymbInfo(20, Mask{}, st, pool).low, 21);
+    const Record r = inspect(st, pool);
+    EXPECT_EQ(r.kind, StSmall);
+    EXPECT_EQ(r.esc, 21);
+    EXPECT_EQ(r.total, 21 + 11 + 1 + 11 + 11);
+    // A known byte adds 11 to its count and total, nothing to the escape.
+    add(st, pool, 100);
+    EXPECT_EQ(inspect(st, pool).count[100], 12);
+    EXPECT_EQ(inspect(st, pool).esc, 21);
+}
+
+TEST(StatsTransitions, EleventhByteMakesLarge) {
+    StatsPool pool;
+    Stats st = newDet(5);
+    for (uint32_t b = 6; b < 15; ++b) add(st, pool, b);  // ten bytes
+    Record r = inspect(st, pool);
+    EXPECT_EQ(r.kind, StSmall);
+    EXPECT_EQ(r.distinct(), 10);
+    add(st, pool, 200);
+    r = inspect(st, pool);
+    EXPECT_EQ(r.kind, StLarge);
+    EXPECT_EQ(r.distinct(), 11);
+    EXPECT_EQ(r.count[5], 1);
+    for (uint32_t b = 6; b < 15; ++b) EXPECT_EQ(r.count[b], 11);
+    EXPECT_EQ(r.count[200], 11);
+    EXPECT_EQ(r.esc, 6 + 10 * 5);
+    EXPECT_EQ(r.total, r.esc + 1 + 10 * 11);
+    // A byte new to the StLarge: 11 to its zero count, 5 to the escape.
+    add(st, pool, 0);
+    EXPECT_EQ(inspect(st, pool).count[0], 11);
+    EXPECT_EQ(inspect(st, pool).esc, r.esc + 5);
+    EXPECT_EQ(inspect(st, pool).total, r.total + 16);
+}
+
+TEST(StatsHalving, RootEscapeIsZeroUntilTheFirstHalving) {
+    StatsPool pool;
+    Stats root = newRootStats(pool);
+    Record r = inspect(root, pool);
+    EXPECT_EQ(r.kind, StLarge);
+    EXPECT_EQ(r.esc, 0);
+    EXPECT_EQ(r.total, 256);
+    EXPECT_EQ(r.distinct(), 256);
+    add(root, pool, 'x', 5934);
+    r = inspect(root, pool);
+    EXPECT_EQ(r.esc, 0);
+    EXPECT_EQ(r.total, 65530);
+    add(root, pool, 'x');  // 65541: halved in the same call
+    r = inspect(root, pool);
+    EXPECT_EQ(r.esc, 1);
+    EXPECT_EQ(r.count['x'], (65275 + 11) / 2 + 1);
+    EXPECT_EQ(r.count['y'], 1);
+    EXPECT_EQ(r.total, 1 + 255 + r.count['x']);
+}
+
+TEST(StatsHalving, DetHalvesOnlyPastTheLimit) {
+    StatsPool pool;
+    Stats st = newDet('q');
+    add(st, pool, 'q', 5957);
+    EXPECT_EQ(inspect(st, pool).count['q'], 65528);  // 65528 + 6 = 65534 stays
+    add(st, pool, 'q');
+    const Record r = inspect(st, pool);
+    EXPECT_EQ(r.kind, StDet);
+    EXPECT_EQ(r.count['q'], 32770);
+    EXPECT_EQ(r.total, 32776);
+}
+
+TEST(StatsHalving, SmallHalvesInTheCallThatPassesTheLimit) {
+    StatsPool pool;
+    Stats st = newDet(1);
+    for (uint32_t b = 2; b <= 9; ++b) add(st, pool, b);  // nine bytes, escape 46
+    add(st, pool, 2, 5945);
+    const Record before = inspect(st, pool);
+    ASSERT_EQ(before.total, 65530);
+    ASSERT_EQ(before.esc, 46);
+    add(st, pool, 10);  // 65546 > 65535
+    const Record after = inspect(st, pool);
+    EXPECT_EQ(after.kind, StSmall);
+    EXPECT_EQ(after.esc, 51 / 2 + 1);
+    EXPECT_EQ(after.count[1], 1);
+    EXPECT_EQ(after.count[2], (11 + 5945 * 11) / 2 + 1);
+    EXPECT_EQ(after.count[3], 6);
+    EXPECT_EQ(after.count[10], 6);
+    int32_t sum = after.esc;
+    for (int32_t c : after.count) sum += c;
+    EXPECT_EQ(after.total, sum);
+}
+
+TEST(StatsHalving, LargeKeepsAbsentBytesAbsentAndSmallCountsAsTheyAre) {
+    StatsPool pool;
+    Stats st = newDet(0);                                  // byte 0 keeps count 1
+    for (uint32_t b = 1; b <= 10; ++b) add(st, pool, b);  // ten bytes of 11
+    int halvings = 0;
+    Record before = inspect(st, pool);
+    for (;;) {
+        Record now = inspect(st, pool);
+        add(st, pool, 'H');
+        if (inspect(st, pool).total < now.total) {
+            before = now;
+            if (++halvings == 5) break;
+        }
+    }
+    // Four halvings take 11 down to 2 (6, 4, 3, 2); the fifth leaves 2 and 1.
+    const Record after = inspect(st, pool);
+    EXPECT_EQ(before.count[1], 2);
+    EXPECT_EQ(after.count[0], 1);
+    for (uint32_t b = 1; b <= 10; ++b) EXPECT_EQ(after.count[b], 2);
+    EXPECT_EQ(after.distinct(), 12);
+    EXPECT_EQ(after.count['H'], (before.count['H'] + 11) / 2 + 1);
+    EXPECT_EQ(after.esc, before.esc / 2 + 1);
+    EXPECT_LE(after.total, 65535);
+}
+
+TEST(StatsExclusion, EscapeExcludesExactlyTheRecordsBytes) {
+    StatsPool pool;
+    Stats small = newDet(30);
+    add(small, pool, 10);
+    add(small, pool, 20);  // [10:11, 20:11, 30:1], escape 16
+    Mask mask;
+    mask.exclude(20);
+    mask.exclude(99);
+    // Found: low counts only allowed bytes below; the mask stays as it was.
+    expectInfo(query(30, mask, small, pool), true, 16 + 11, 1, 16 + 12, 16);
+    expectInfo(query(10, mask, small, pool), true, 16, 11, 28, 16);  // lowest present: low = esc
+    EXPECT_TRUE(mask.allowed[10] && mask.allowed[30] && !mask.allowed[20] && !mask.allowed[99]);
+    // Not found: the escape, with the total taken before narrowing.
+    expectInfo(query(40, mask, small, pool), false, 0, 16, 28, 16);
+    for (uint32_t b = 0; b < 256; ++b) {
+        const bool excluded = b == 10 || b == 20 || b == 30 || b == 99;
+        EXPECT_EQ(mask.allowed[b] == 0, excluded) << b;
+    }
+    // Everything present is now excluded: only the escape is left.
+    expectInfo(query(40, mask, small, pool), false, 0, 16, 16, 16);
+
+    // StDet and StLarge narrow the same way.
+    Stats det = newDet(77);
+    Mask m2;
+    query(78, m2, det, pool);
+    EXPECT_FALSE(m2.allowed[77]);
+    EXPECT_TRUE(m2.allowed[78]);
+    Stats root = newRootStats(pool);
+    Mask m3;
+    EXPECT_TRUE(query(0, m3, root, pool).found);
+    EXPECT_TRUE(m3.none());
+}
+
+TEST(StatsDecoderQueries, TotalsAndLookupAtTheEdges) {
+    StatsPool pool;
+    uint32_t scratch;
+    Stats det = newDet('s');
+    Mask noS;
+    noS.exclude('s');
+    const Totals dt = decodeTotals(view(det, pool, scratch), noS);
+    EXPECT_EQ(dt.esc, 6);
+    EXPECT_EQ(dt.sum, 0);
+
+    Stats st = newDet(40);
+    for (uint32_t b : {10u, 20u, 30u, 50u, 60u}) add(st, pool, b);
+    add(st, pool, 60, 100);  // a heavy byte, excluded below
+    Mask mask;
+    mask.exclude(10);
+    mask.exclude(60);
+    const SymbolView v = view(st, pool, scratch);
+    const Totals t = decodeTotals(v, mask);
+    EXPECT_EQ(t.esc, 6 + 5 * 5);
+    EXPECT_EQ(t.sum, 11 + 11 + 1 + 11);
+    const Lookup esc = decodeLookup(v, mask, t.esc - 1);
+    EXPECT_EQ(esc.symbol, -1);
+    EXPECT_EQ(esc.low, 0);
+    EXPECT_EQ(esc.freq, t.esc);
+    const Lookup lowest = decodeLookup(v, mask, t.esc);
+    EXPECT_EQ(lowest.symbol, 20);
+    EXPECT_EQ(lowest.low, t.esc);
+    EXPECT_EQ(lowest.freq, 11);
+    const Lookup highest = decodeLookup(v, mask, t.esc + t.sum - 1);
+    EXPECT_EQ(highest.symbol, 50);
+    EXPECT_EQ(highest.low, t.esc + t.sum - 11);
+    for (int32_t u = 0; u < t.esc + t.sum; ++u) {
+        const int32_t s = decodeLookup(v, mask, u).symbol;
+        EXPECT_TRUE(s != 10 && s != 60) << u;
+    }
+    // Past the masked total no byte owns the position.
+    EXPECT_LT(decodeLookup(v, mask, t.esc + t.sum).symbol, -1);
+
+    Stats root = newRootStats(pool);
+    const SymbolView rv = view(root, pool, scratch);
+    for (int32_t b = 0; b < 256; ++b) {
+        const Lookup l = decodeLookup(rv, Mask{}, b);
+        EXPECT_EQ(l.symbol, b);
+        EXPECT_EQ(l.low, b);
+        EXPECT_EQ(l.freq, 1);
+    }
+}
+
+// Any record and any mask: the decoder's queries lay out the range exactly
+// as the encoder's query does.
+TEST(StatsDecoderQueries, EncoderAndDecoderAgreeOnRandomRecords) {
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 300; ++round) {
+        StatsPool pool;
+        const uint32_t alphabet = 1 + rng() % (round % 3 == 0 ? 256 : 16);
+        Stats st = newDet(rng() % alphabet);
+        const int events = static_cast<int>(rng() % (round % 10 == 0 ? 20000 : 300));
+        for (int i = 0; i < events; ++i) add(st, pool, rng() % alphabet);
+        Mask mask;
+        const int excluded = static_cast<int>(rng() % alphabet);
+        for (int i = 0; i < excluded; ++i) mask.exclude(rng() % alphabet);
+
+        uint32_t scratch;
+        const SymbolView v = view(st, pool, scratch);
+        const Totals t = decodeTotals(v, mask);
+        EXPECT_EQ(inspect(st, pool).total, decodeTotals(v, Mask{}).esc + decodeTotals(v, Mask{}).sum);
+        int32_t sum = 0;
+        for (uint32_t b = 0; b < 256; ++b) {
+            const SymbInfo info = getSymbInfo(b, mask, st, pool);
+            EXPECT_EQ(info.esc, t.esc);
+            if (!info.found) {
+                EXPECT_EQ(info.total, t.esc + t.sum);
+                continue;
+            }
+            if (!mask.allowed[b]) continue;
+            EXPECT_EQ(info.total, t.esc + t.sum);
+            sum += info.freq;
+            for (const int32_t u : {info.low, info.low + info.freq - 1}) {
+                const Lookup l = decodeLookup(v, mask, u);
+                ASSERT_EQ(l.symbol, static_cast<int32_t>(b)) << "round " << round << " u " << u;
+                EXPECT_EQ(l.low, info.low);
+                EXPECT_EQ(l.freq, info.freq);
+            }
+        }
+        EXPECT_EQ(sum, t.sum);
+        EXPECT_EQ(decodeLookup(v, mask, 0).symbol, -1);
+        EXPECT_EQ(decodeLookup(v, mask, t.esc - 1).symbol, -1);
+    }
+}
