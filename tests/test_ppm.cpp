@@ -31,7 +31,7 @@ int32_t escapeOf(const Tree& tree, const Node& node) {
 
 // A context whose record is StDet(b, 1), as every new context starts.
 void expectFresh(const Tree& tree, const Node& node, uint32_t b) {
-    EXPECT_EQ(node.stats.kind, stats::StDet);
+    EXPECT_EQ(stats::kindOf(node.stats), stats::StDet);
     EXPECT_EQ(countOf(tree, node, b), 1);
 }
 
@@ -41,9 +41,13 @@ struct Model {
     std::vector<uint8_t> history;
     Model() { initTree(tree); }
 
+    uint32_t walked[kMaxOrder + 1];  // node indices of the last walk
+
     // The contexts of the next byte, root first; returns the deepest depth.
     int walk(Node** path) {
-        return walkContexts(tree, history.data(), static_cast<int>(history.size()), path);
+        const int depth = walkContexts(tree, history.data(), static_cast<int>(history.size()), walked);
+        for (int d = 0; d <= depth; ++d) path[d] = &tree.nodes[walked[d]];
+        return depth;
     }
 
     // Codes c where the coding walk would: in the deepest context that holds it.
@@ -58,10 +62,11 @@ struct Model {
         for (char ch : s) feed(static_cast<uint8_t>(ch));
     }
 
-    void update(Node** path, int depth, int foundDepth, uint8_t c) {
+    // Updates the contexts of the last walk (whose nodes `path` shows).
+    void update(Node** /*path*/, int depth, int foundDepth, uint8_t c) {
         std::vector<uint8_t> window = history;
         window.push_back(c);
-        updateTree(tree, path, depth, foundDepth, window.data(), static_cast<int>(window.size()));
+        updateTree(tree, walked, depth, foundDepth, window.data(), static_cast<int>(window.size()));
         history = window;
         if (history.size() > kMaxOrder) history.erase(history.begin());
     }
@@ -195,8 +200,8 @@ TEST(ContextTree, FoundDepthDecidesWhichContextsAreCounted) {
     m.update(path, 3, 2, static_cast<uint8_t>(c));
     EXPECT_EQ(countOf(m.tree, *path[0], c), before[0]);
     EXPECT_EQ(countOf(m.tree, *path[1], c), before[1]);
-    EXPECT_EQ(path[0]->stats.kind, rootStats.kind);
-    EXPECT_EQ(path[1]->stats.kind, d1Stats.kind);
+    EXPECT_EQ(stats::kindOf(path[0]->stats), stats::kindOf(rootStats));
+    EXPECT_EQ(stats::kindOf(path[1]->stats), stats::kindOf(d1Stats));
     EXPECT_EQ(escapeOf(m.tree, *path[1]), escBefore[1]);
     EXPECT_EQ(countOf(m.tree, *path[2], c), before[2] + 11);
     EXPECT_EQ(escapeOf(m.tree, *path[2]), escBefore[2]);

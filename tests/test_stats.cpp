@@ -27,7 +27,7 @@ struct Record {
 
 Record inspect(const Stats& st, const StatsPool& pool) {
     const Mask all;
-    Record r{st.kind, 0, 0};
+    Record r{kindOf(st), 0, 0};
     for (uint32_t b = 0; b < 256; ++b) {
         const SymbInfo info = getSymbInfo(b, all, st, pool);
         r.esc = info.esc;
@@ -48,7 +48,7 @@ void add(Stats& st, StatsPool& pool, uint32_t c, int times = 1) {
 // they are what a context tells the next shorter one.
 SymbInfo query(uint32_t c, Mask& mask, const Stats& st, const StatsPool& pool) {
     const SymbInfo info = getSymbInfo(c, mask, st, pool);
-    uint32_t scratch;
+    DetScratch scratch;
     if (!info.found) excludeSymbols(mask, view(st, pool, scratch));
     return info;
 }
@@ -253,7 +253,7 @@ TEST(StatsExclusion, EscapeExcludesExactlyTheRecordsBytes) {
 
 TEST(StatsDecoderQueries, TotalsAndLookupAtTheEdges) {
     StatsPool pool;
-    uint32_t scratch;
+    DetScratch scratch;
     Stats det = newDet('s');
     Mask noS;
     noS.exclude('s');
@@ -313,7 +313,7 @@ TEST(StatsDecoderQueries, EncoderAndDecoderAgreeOnRandomRecords) {
         const int excluded = static_cast<int>(rng() % alphabet);
         for (int i = 0; i < excluded; ++i) mask.exclude(rng() % alphabet);
 
-        uint32_t scratch;
+        DetScratch scratch;
         const SymbolView v = view(st, pool, scratch);
         const Totals t = decodeTotals(v, mask);
         EXPECT_EQ(inspect(st, pool).total, decodeTotals(v, Mask{}).esc + decodeTotals(v, Mask{}).sum);
