@@ -18,10 +18,11 @@ bool isText(const uint8_t* data, size_t n);
 size_t capitalsEncodedLength(const uint8_t* data, size_t n);
 
 // Replaces each capital that is followed by a non-capital with the mark and
-// the lower-case letter; `data` is rewritten in place to `encodedLength`.
+// the lower-case letter; `data` becomes its transform, of `encodedLength`
+// bytes (capitalsEncodedLength).
 void capitalsEncode(std::vector<uint8_t>& data, size_t encodedLength);
 
-// Inverse of capitalsEncode, in place: a mark and the byte after it become
+// Inverse of capitalsEncode: a mark and the byte after it become
 // that byte minus 0x20. Returns false when data cannot be what
 // capitalsEncode wrote: a mark not followed by a lower-case letter and then
 // by a byte that is neither a capital nor a mark (the data is decoded all

@@ -59,12 +59,7 @@ void compress(size_t n, const ChunkReader& read, const ChunkWriter& write, const
         const int wlen = hlen + 1;
         updateTree(tree, cur.index, cur.depth, foundDepth, window, wlen, foundPosition);
         rememberFollower(tree, cur, c);
-        if (wlen > kMaxOrder) {
-            std::memmove(window, window + 1, kMaxOrder);
-            hlen = kMaxOrder;
-        } else {
-            hlen = wlen;
-        }
+        hlen = advanceHistory(window, wlen);
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }
     const std::vector<uint8_t> rest = rc::finishEncoder(k.coder);

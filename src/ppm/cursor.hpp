@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "ppm/tree.hpp"
 
@@ -60,6 +61,15 @@ inline void rememberFollower(Tree& tree, ContextCursor& cur, uint32_t c) {
         cur.waiting = cur.index[kMaxOrder];
         cur.waitingByte = static_cast<uint8_t>(c);
     }
+}
+
+// Appends the coded byte's window to the history: the window (the history
+// and the byte, wlen bytes) loses its oldest byte when it is longer than
+// the model's order. Returns the history's new length.
+inline int advanceHistory(uint8_t* window, int wlen) {
+    if (wlen <= kMaxOrder) return wlen;
+    std::memmove(window, window + 1, kMaxOrder);
+    return kMaxOrder;
 }
 
 }  // namespace quellpack::ppm

@@ -54,12 +54,7 @@ void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, con
         const int wlen = hlen + 1;
         updateTree(tree, cur.index, cur.depth, foundDepth, window, wlen);
         rememberFollower(tree, cur, static_cast<uint32_t>(sym));
-        if (wlen > kMaxOrder) {
-            std::memmove(window, window + 1, kMaxOrder);
-            hlen = kMaxOrder;
-        } else {
-            hlen = wlen;
-        }
+        hlen = advanceHistory(window, wlen);
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }
     write(out.data(), out.size());
