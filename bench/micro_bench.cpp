@@ -89,7 +89,8 @@ struct Fixture {
 };
 
 // Walks the second half over the frozen tree as the encoder would,
-// recording each decision and training the escape table.
+// recording each decision and training the escape table. The bytes
+// excluded so far are kept here too, in the order they were excluded.
 void record(Fixture& f) {
     const size_t n = f.data.size();
     see::mk_etab(f.etab);
@@ -101,6 +102,8 @@ void record(Fixture& f) {
         const int hlen = historyLength(pos);
         const int depth = ppm::walkContexts(f.tree, f.data.data() + pos - hlen, hlen, path);
         mask.reset();
+        bool gone[256] = {};
+        std::vector<uint8_t> excluded;
         int j = depth;
         for (;; --j) {
             const stats::Stats& st = path[j]->stats;
@@ -108,12 +111,18 @@ void record(Fixture& f) {
             const stats::SymbolView v = stats::view(st, f.tree.stats, scratch);
             const stats::SymbInfo info = stats::getSymbInfo(c, mask, st, f.tree.stats);
             const auto from = static_cast<uint32_t>(f.excluded.size());
-            f.excluded.insert(f.excluded.end(), mask.excluded, mask.excluded + mask.nExcluded);
-            f.decisions[st.kind].push_back(Decision{path[j], c, prevHit, from, static_cast<uint32_t>(f.excluded.size())});
+            f.excluded.insert(f.excluded.end(), excluded.begin(), excluded.end());
+            const auto to = static_cast<uint32_t>(f.excluded.size());
+            f.decisions[st.kind].push_back(Decision{path[j], c, prevHit, from, to});
             f.escapes.push_back(EscapeCase{prevHit, info.esc, info.total, !info.found});
             see::escapeUpdate(f.etab, info.total - info.esc, info.esc, prevHit, !info.found);
             if (info.found) break;
             stats::excludeSymbols(mask, v);
+            for (int32_t i = 0; i < v.n; ++i) {
+                const uint32_t b = stats::entrySymbol(v.entries[i]);
+                if (!gone[b]) excluded.push_back(static_cast<uint8_t>(b));
+                gone[b] = true;
+            }
         }
         prevHit = j == depth ? 1 : 0;
     }
