@@ -155,6 +155,9 @@ def main():
     option("--runs", type=int, default=3, metavar="N",
            help=f"timed runs per input below {LARGE // 10**6} MB (larger inputs run once); default 3")
     option("--programs", default="", metavar="LIST", help="comma-separated subset, e.g. quellpack,ppmd-o4")
+    option("--peers-up-to", default="100M", metavar="SIZE",
+           help="run peers other than PPMd order 4 only on inputs up to SIZE (xz -9e and zstd -19 "
+                "take half an hour on 1 GB); default 100M")
     option("--work", default="/tmp/quellpack-bench", metavar="DIR", help="cache of inputs and scratch space")
     option("--mem-limit", default="", metavar="SIZE", help="address-space cap per program (default 3/4 of RAM)")
     option("--docs", default=os.path.join(REPO, "docs"), metavar="DIR", help="where BENCHMARKS.md and the plot go")
@@ -164,6 +167,7 @@ def main():
     option("--report-from", metavar="JSON", help="only rewrite the report from saved results")
     args = ap.parse_args()
     args.max_size = parse_size(args.max_size)
+    args.peers_up_to = parse_size(args.peers_up_to)
 
     if args.report_from:
         with open(args.report_from) as f:
@@ -189,6 +193,8 @@ def main():
         size = os.path.getsize(path)
         runs = args.runs if size < LARGE else 1
         for program in programs:
+            if size > args.peers_up_to and program.name not in ("quellpack", "ppmd-o4"):
+                continue
             log(f"{name} ({size / 1e6:.2f} MB) {program.name}, {runs} run(s)")
             row = round_trips(os.path.abspath(args.measure), program, path, runs,
                               os.path.join(workdir, "scratch"), mem_limit)
