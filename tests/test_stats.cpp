@@ -27,7 +27,7 @@ struct Record {
 
 Record inspect(const Stats& st, const StatsPool& pool) {
     const Mask all;
-    Record r{kindOf(st), 0, 0};
+    Record r{static_cast<int>(kindOf(st)), 0, 0};
     for (uint32_t b = 0; b < 256; ++b) {
         const SymbInfo info = getSymbInfo(b, all, st, pool);
         r.esc = info.esc;
