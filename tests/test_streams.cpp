@@ -24,7 +24,7 @@ quellpack::Reader trickle(const std::vector<uint8_t>& bytes, size_t step) {
     auto offset = std::make_shared<size_t>(0);
     return [&bytes, step, offset](uint8_t* buf, size_t capacity) {
         const size_t n = std::min({capacity, step, bytes.size() - *offset});
-        std::memcpy(buf, bytes.data() + *offset, n);
+        if (n > 0) std::memcpy(buf, bytes.data() + *offset, n);
         *offset += n;
         return n;
     };

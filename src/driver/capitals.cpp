@@ -27,7 +27,7 @@ void capitalsEncode(std::vector<uint8_t>& data, size_t encodedLength) {
     CapitalsReader reader;
     reader.raw = [&raw, &offset](uint8_t* buf, size_t capacity) {
         const size_t n = std::min(capacity, raw.size() - offset);
-        std::memcpy(buf, raw.data() + offset, n);
+        if (n > 0) std::memcpy(buf, raw.data() + offset, n);
         offset += n;
         return n;
     };

@@ -31,7 +31,7 @@ Reader memoryReader(std::span<const uint8_t> bytes) {
     auto offset = std::make_shared<size_t>(0);
     return [bytes, offset](uint8_t* buf, size_t capacity) {
         const size_t n = std::min(capacity, bytes.size() - *offset);
-        std::memcpy(buf, bytes.data() + *offset, n);
+        if (n > 0) std::memcpy(buf, bytes.data() + *offset, n);
         *offset += n;
         return n;
     };

@@ -12,7 +12,7 @@ namespace {
 ChunkReader bufferReader(const uint8_t* data, size_t length, size_t& offset) {
     return [data, length, &offset](uint8_t* buf, size_t capacity) {
         const size_t n = std::min(capacity, length - offset);
-        std::memcpy(buf, data + offset, n);
+        if (n > 0) std::memcpy(buf, data + offset, n);
         offset += n;
         return n;
     };
