@@ -35,6 +35,7 @@ size_t readCapitals(CapitalsReader& r, uint8_t* buf, size_t capacity) {
             continue;
         }
         if (r.inPos == r.inLen) {
+            if (r.in.empty()) r.in.resize(size_t{1} << 14);
             if (!r.rawEnded) {
                 r.inLen = r.raw(r.in.data(), r.in.size());
                 r.inPos = 0;

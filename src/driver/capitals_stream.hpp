@@ -32,7 +32,7 @@ using ChunkSink = std::function<void(const uint8_t* data, size_t n)>;
 // Serves the transform of what `raw` serves.
 struct CapitalsReader {
     ChunkSource raw;
-    std::vector<uint8_t> in = std::vector<uint8_t>(size_t{1} << 16);
+    std::vector<uint8_t> in;      // allocated on first use
     size_t inPos = 0, inLen = 0;
     bool rawEnded = false;
     int held = -1;                // a capital waiting for its successor

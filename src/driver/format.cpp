@@ -24,7 +24,7 @@ namespace {
 
 constexpr size_t kHeaderSize = 4;
 constexpr size_t kMinFileSize = kHeaderSize + 4;
-constexpr size_t kChunk = size_t{1} << 16;
+constexpr size_t kChunk = size_t{1} << 14;
 
 // Serves a byte string in chunks.
 Reader memoryReader(std::span<const uint8_t> bytes) {

@@ -10,8 +10,8 @@ namespace quellpack::ppm {
 
 namespace {
 constexpr size_t kProgressStep = size_t{1} << 20;
-constexpr size_t kChunk = size_t{1} << 16;
-constexpr size_t kFlushAt = size_t{1} << 16;
+constexpr size_t kChunk = size_t{1} << 14;
+constexpr size_t kFlushAt = size_t{1} << 14;
 }
 
 void compress(size_t n, const ChunkReader& read, const ChunkWriter& write, const ProgressFn* progress) {

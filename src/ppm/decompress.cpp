@@ -10,7 +10,7 @@ namespace quellpack::ppm {
 
 namespace {
 constexpr size_t kProgressStep = size_t{1} << 20;
-constexpr size_t kChunk = size_t{1} << 16;
+constexpr size_t kChunk = size_t{1} << 14;
 }
 
 void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, const ProgressFn* progress) {

@@ -22,16 +22,16 @@ uint32_t newBranch(Tree& tree, const uint8_t* window, int j) {
 uint32_t newTable(Tree& tree, uint32_t n, const unsigned char* keys, const unsigned char* children, uint32_t b,
                   uint32_t child) {
     if (n + 1 > kListChildren) {
-        const uint32_t index = tree.tables.alloc(kDirectUnits);
-        unsigned char* t = tree.tables.at(index);
+        const uint32_t index = tree.stats.units.alloc(kDirectUnits);
+        unsigned char* t = tree.stats.units.at(index);
         std::memset(t + 4, 0, 4 * 256);
         for (uint32_t i = 0; i < n; ++i) stats::store32(t + 4 * (1 + keys[i]), stats::load32(children + 4 * i));
         stats::store32(t + 4 * (1 + b), child);
         stats::store32(t, n + 1);
         return index;
     }
-    const uint32_t index = tree.tables.alloc(listTableUnits(n + 1));
-    unsigned char* t = tree.tables.at(index);
+    const uint32_t index = tree.stats.units.alloc(listTableUnits(n + 1));
+    unsigned char* t = tree.stats.units.at(index);
     stats::store32(t, n + 1);
     unsigned char* newKeys = t + 4;
     unsigned char* newChildren = t + 4 * (1 + (n + 1 + 3) / 4);
@@ -58,7 +58,7 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
         node.link = newTable(tree, 1, &node.key, oldChild, b, child);
         return;
     }
-    unsigned char* t = tree.tables.at(node.link);
+    unsigned char* t = tree.stats.units.at(node.link);
     const uint32_t n = stats::load32(t);
     if (n > kListChildren) {
         stats::store32(t + 4 * (1 + b), child);
@@ -66,7 +66,7 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
         return;
     }
     const uint32_t index = newTable(tree, n, t + 4, t + 4 * (1 + (n + 3) / 4), b, child);
-    tree.tables.release(node.link, listTableUnits(n));
+    tree.stats.units.release(node.link, listTableUnits(n));
     node.link = index;
 }
 
@@ -90,6 +90,6 @@ void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDepth, co
     }
 }
 
-size_t treeBytes(const Tree& tree) { return tree.nodes.bytes() + tree.tables.bytes() + tree.stats.units.bytes(); }
+size_t treeBytes(const Tree& tree) { return tree.nodes.bytes() + tree.stats.units.bytes(); }
 
 }  // namespace quellpack::ppm

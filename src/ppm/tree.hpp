@@ -31,7 +31,7 @@ struct __attribute__((packed)) Node {
 };
 static_assert(sizeof(Node) == 10);
 
-// Child tables of LargeNodes, in the table pool: unit 0 holds the number
+// Child tables of LargeNodes, in the pool: unit 0 holds the number
 // of children n; with n <= kListChildren the table lists n key bytes, then
 // n child indices. Larger tables are direct: unit 1 + b is the child for b.
 constexpr uint32_t kListChildren = 128;
@@ -39,9 +39,10 @@ constexpr uint32_t kDirectUnits = 1 + 256;
 
 inline uint32_t listTableUnits(uint32_t n) { return 1 + (n + 3) / 4 + n; }
 
+// Child tables live in the statistics pool: both grow one entry at a time
+// through the same block sizes, so each reuses what the other set free.
 struct Tree {
     stats::ChunkedArray<Node> nodes;
-    stats::Pool tables;
     stats::StatsPool stats;
     // Order-2 contexts by their two bytes (most recent first), filled as
     // walks find them: walks start at depth 2 instead of the root.
@@ -55,7 +56,7 @@ void initTree(Tree& tree);
 inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
     if (node.kind == CxDet) return node.key == b ? node.link : 0;
     if (node.kind == Leaf) return 0;
-    const unsigned char* t = tree.tables.at(node.link);
+    const unsigned char* t = tree.stats.units.at(node.link);
     const uint32_t n = stats::load32(t);
     if (n > kListChildren) return stats::load32(t + 4 * (1 + b));
     const unsigned char* keys = t + 4;

@@ -1,5 +1,7 @@
 #include "stats/stats.hpp"
 
+#include <cstring>
+
 namespace quellpack::stats {
 
 namespace {
@@ -99,9 +101,23 @@ void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t posit
         finishList(b, n, escape, total, k, count);
         return;
     }
-    // c is new here: the list moves to a block one entry longer.
-    const uint32_t index = insertIntoList(pool, b, n, k, c);
-    pool.units.release(listIndex(st), listUnits(n));
+    // c is new here: the list grows in its block when the rounding left
+    // room, else it moves to a block one entry longer.
+    uint32_t index = listIndex(st);
+    if (listUnits(n + 1) == listUnits(n)) {
+        unsigned char* syms = listSymbols(b);
+        unsigned char* counts = listCounts(b, n);
+        // Every part moves right: the counts from k by three bytes, those
+        // before k by one, the bytes from k by one; the last part first.
+        std::memmove(counts + 2 * k + 3, counts + 2 * k, 2 * (n - k));
+        std::memmove(counts + 1, counts, 2 * k);
+        std::memmove(syms + k + 1, syms + k, n - k);
+        syms[k] = static_cast<unsigned char>(c);
+        setLength(b, n + 1);
+    } else {
+        index = insertIntoList(pool, b, n, k, c);
+        pool.units.release(listIndex(st), listUnits(n));
+    }
     st = listStats(n + 1 > static_cast<uint32_t>(kMaxSmall) ? StLarge : StSmall, index);
     finishList(pool.units.at(index), n + 1, escape, total, k, kIncrement);
 }
