@@ -78,13 +78,11 @@ ssize_t readFully(int fd, uint8_t* dst, size_t n) {
 
 }  // namespace
 
-bool readAll(const File& file, std::vector<uint8_t>& data, double headroom) {
+bool readAll(const File& file, std::vector<uint8_t>& data) {
     struct stat st;
     size_t expected = 0;
     if (::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) expected = static_cast<size_t>(st.st_size);
     data.clear();
-    // The headroom is reserved, not touched: it costs no memory until used.
-    data.reserve(expected + static_cast<size_t>(static_cast<double>(expected) * headroom) + 1);
     data.resize(expected);
     const ssize_t got = readFully(file.fd, data.data(), expected);
     if (got < 0) return false;

@@ -38,9 +38,8 @@ bool sameFile(const File& a, const File& b);
 // it can be refused before it is read.
 bool longerThan(const File& file, uint64_t limit);
 
-// Reads the whole file; `headroom` extra bytes of capacity are reserved
-// (not touched) so that the data can grow in place. False on a read error.
-bool readAll(const File& file, std::vector<uint8_t>& data, double headroom);
+// Reads the whole file. False on a read error.
+bool readAll(const File& file, std::vector<uint8_t>& data);
 
 // Empties an output file that is a regular file; other outputs are left.
 bool truncateOutput(const File& file);

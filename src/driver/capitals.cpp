@@ -2,10 +2,8 @@
 // streaming ones that the file format uses.
 #include "driver/capitals.hpp"
 
-#include <algorithm>
-#include <cstring>
-
 #include "driver/capitals_stream.hpp"
+#include "ppm/ppm.hpp"
 
 namespace quellpack::driver {
 
@@ -23,14 +21,8 @@ size_t capitalsEncodedLength(const uint8_t* data, size_t n) {
 
 void capitalsEncode(std::vector<uint8_t>& data, size_t encodedLength) {
     const std::vector<uint8_t> raw = std::move(data);
-    size_t offset = 0;
     CapitalsReader reader;
-    reader.raw = [&raw, &offset](uint8_t* buf, size_t capacity) {
-        const size_t n = std::min(capacity, raw.size() - offset);
-        if (n > 0) std::memcpy(buf, raw.data() + offset, n);
-        offset += n;
-        return n;
-    };
+    reader.raw = ppm::bufferReader(raw.data(), raw.size());
     data.assign(encodedLength, 0);
     size_t got = 0;
     for (size_t n; got < encodedLength && (n = readCapitals(reader, data.data() + got, encodedLength - got)) > 0;)

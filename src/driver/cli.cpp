@@ -147,7 +147,7 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
             compress(fileSource(in, bytesIn), write, options);
         } else {
             std::vector<uint8_t> data;
-            if (!readAll(in, data, 0.0)) throw Error(ErrorKind::ReadFailed);
+            if (!readAll(in, data)) throw Error(ErrorKind::ReadFailed);
             bytesIn = data.size();
             const std::vector<uint8_t> file = compress(std::move(data), options);
             write(file.data(), file.size());

@@ -27,15 +27,7 @@ constexpr size_t kMinFileSize = kHeaderSize + 4;
 constexpr size_t kChunk = size_t{1} << 14;
 
 // Serves a byte string in chunks.
-Reader memoryReader(std::span<const uint8_t> bytes) {
-    auto offset = std::make_shared<size_t>(0);
-    return [bytes, offset](uint8_t* buf, size_t capacity) {
-        const size_t n = std::min(capacity, bytes.size() - *offset);
-        if (n > 0) std::memcpy(buf, bytes.data() + *offset, n);
-        *offset += n;
-        return n;
-    };
-}
+Reader memoryReader(std::span<const uint8_t> bytes) { return ppm::bufferReader(bytes.data(), bytes.size()); }
 
 Writer appendTo(std::vector<uint8_t>& out) {
     return [&out](const uint8_t* data, size_t n) { out.insert(out.end(), data, data + n); };

@@ -18,6 +18,9 @@ using ChunkReader = std::function<size_t(uint8_t* buf, size_t capacity)>;
 // Takes the next `n` output bytes. May throw to abandon the run.
 using ChunkWriter = std::function<void(const uint8_t* data, size_t n)>;
 
+// Serves the `length` bytes at `data` (which must outlive it) in chunks.
+ChunkReader bufferReader(const uint8_t* data, size_t length);
+
 // Codes the n bytes that `read` supplies, handing the range coder's output
 // (whose first byte is 0) to `write` as it is produced. Throws
 // Error(ReadFailed) when `read` ends before n bytes.
