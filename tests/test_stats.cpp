@@ -2,9 +2,11 @@
 // decoder's queries, all observed through the records' frequency layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
+#include <vector>
 
 #include "stats/stats.hpp"
 
@@ -338,5 +340,93 @@ TEST(StatsDecoderQueries, EncoderAndDecoderAgreeOnRandomRecords) {
         EXPECT_EQ(sum, t.sum);
         EXPECT_EQ(decodeLookup(v, mask, 0).symbol, -1);
         EXPECT_EQ(decodeLookup(v, mask, t.esc - 1).symbol, -1);
+    }
+}
+
+namespace {
+
+// A list of the given bytes and counts written straight into the pool, in
+// the block that ends its chunk: vector scans read past it into the slack.
+Stats listAtChunkEnd(StatsPool& pool, const std::vector<uint8_t>& syms, const std::vector<int32_t>& counts,
+                     int32_t escape) {
+    const uint32_t n = static_cast<uint32_t>(syms.size());
+    const uint32_t units = listUnits(n);
+    constexpr uint32_t kMask = Pool::kChunk - 1;
+    pool.units.alloc(1);
+    while ((pool.units.next & kMask) + units < Pool::kChunk)
+        pool.units.alloc(std::min(Pool::kChunk - (pool.units.next & kMask) - units, Pool::kMaxBlock));
+    const uint32_t index = pool.units.alloc(units);
+    EXPECT_EQ((index + units) & kMask, 0u);
+    unsigned char* b = pool.units.at(index);
+    int32_t total = escape;
+    for (int32_t c : counts) total += c;
+    store32(b, static_cast<uint32_t>(escape) | static_cast<uint32_t>(total) << 16);
+    b[4] = static_cast<unsigned char>(n - 1);
+    for (uint32_t i = 0; i < n; ++i) {
+        listSymbols(b)[i] = syms[i];
+        store16(listCounts(b, n) + 2 * i, static_cast<uint32_t>(counts[i]));
+    }
+    const StatKind kind = n > static_cast<uint32_t>(kMaxSmall) ? StLarge : StSmall;
+    return Stats{static_cast<uint32_t>(kind) << 30 | index};
+}
+
+}  // namespace
+
+// The vector scans (positions, prefix sums with and without a mask, the
+// decoder's search) against plain loops, on lists of every length that end
+// exactly where their memory does, with counts up to the 16-bit limit.
+TEST(StatsScans, QueriesMatchPlainSumsOnListsOfEveryLength) {
+    std::mt19937 rng(77);
+    for (uint32_t n = 2; n <= 256; n += (n < 40 ? 1 : 9)) {
+        for (int variant = 0; variant < 3; ++variant) {
+            std::vector<uint8_t> all(256);
+            for (uint32_t b = 0; b < 256; ++b) all[b] = static_cast<uint8_t>(b);
+            std::shuffle(all.begin(), all.end(), rng);
+            std::vector<uint8_t> syms(all.begin(), all.begin() + (variant == 2 ? 256 : n));
+            std::sort(syms.begin(), syms.end());
+            const int32_t escape = 1 + static_cast<int32_t>(rng() % 50);
+            const int32_t budget = 65535 - escape - static_cast<int32_t>(syms.size());
+            std::vector<int32_t> counts(syms.size());
+            int32_t used = 0;
+            for (size_t i = 0; i < counts.size(); ++i) {
+                const int32_t limit = variant == 1 ? budget / static_cast<int32_t>(counts.size()) : 3000;
+                counts[i] = 1 + static_cast<int32_t>(rng() % static_cast<uint32_t>(std::max(1, limit)));
+                if (used + counts[i] > budget) counts[i] = 1;
+                used += counts[i] - 1;
+            }
+            StatsPool pool;
+            const Stats st = listAtChunkEnd(pool, syms, counts, escape);
+            std::vector<int32_t> count(256, 0);
+            for (size_t i = 0; i < syms.size(); ++i) count[syms[i]] = counts[i];
+
+            for (const int excluded : {0, 1, 3, 40, 200}) {
+                Mask mask;
+                for (int i = 0; i < excluded; ++i) mask.exclude(rng() % 256);
+                int32_t maskedSum = 0;
+                for (uint32_t b = 0; b < 256; ++b) maskedSum += count[b] * mask.allowed[b];
+                DetScratch scratch;
+                const SymbolView v = view(st, pool, scratch);
+                const Totals t = decodeTotals(v, mask);
+                ASSERT_EQ(t.sum, maskedSum) << "n " << syms.size() << " excluded " << excluded;
+                int32_t low = escape;
+                for (uint32_t c = 0; c < 256; ++c) {
+                    const SymbInfo info = getSymbInfo(c, mask, st, pool);
+                    ASSERT_EQ(info.found, count[c] > 0);
+                    ASSERT_EQ(info.total, escape + maskedSum) << "n " << syms.size() << " c " << c;
+                    if (count[c] > 0 && mask.allowed[c]) {
+                        ASSERT_EQ(info.low, low) << "n " << syms.size() << " c " << c;
+                        ASSERT_EQ(info.freq, count[c]);
+                        for (const int32_t u : {low, low + count[c] - 1}) {
+                            const Lookup l = decodeLookup(v, mask, u);
+                            ASSERT_EQ(l.symbol, static_cast<int32_t>(c)) << "n " << syms.size() << " u " << u;
+                            EXPECT_EQ(l.low, low);
+                            EXPECT_EQ(symbolAt(v, l.index), c);
+                        }
+                    }
+                    low += count[c] * mask.allowed[c];
+                }
+                EXPECT_EQ(decodeLookup(v, mask, escape + maskedSum).symbol, -2);
+            }
+        }
     }
 }

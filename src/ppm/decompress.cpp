@@ -34,11 +34,11 @@ void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, con
         findContexts(tree, cur, window, hlen);
         k.mask.reset();
         int foundDepth = cur.depth;
-        int32_t sym;
+        int32_t sym, foundPosition;
         for (;; --foundDepth) {
             stats::DetScratch scratch;
             const stats::SymbolView v = stats::view(tree.nodes[cur.index[foundDepth]].stats, tree.stats, scratch);
-            sym = decodeInContext(k, v);
+            sym = decodeInContext(k, v, foundPosition);
             if (sym >= 0) break;
             if (foundDepth == 0) damaged();  // nothing can escape the root
             walkAll(tree, cur, window, hlen);
@@ -52,7 +52,7 @@ void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, con
         k.prevHit = foundDepth == cur.depth ? 1 : 0;
         window[hlen] = static_cast<uint8_t>(sym);
         const int wlen = hlen + 1;
-        updateTree(tree, cur.index, cur.depth, foundDepth, window, wlen);
+        updateTree(tree, cur.index, cur.depth, foundDepth, window, wlen, foundPosition);
         rememberFollower(tree, cur, static_cast<uint32_t>(sym));
         hlen = advanceHistory(window, wlen);
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);

@@ -117,8 +117,10 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
 }
 
 // Decodes one decision in the context `v`: a byte, or -1 for the escape
-// (whose bytes are then excluded from the mask).
-inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v) {
+// (whose bytes are then excluded from the mask). A decoded byte's position
+// in the list goes to `position` (-1 when not known).
+inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v, int32_t& position) {
+    position = -1;
     const stats::Totals tt = stats::decodeTotals(v, k.mask);
     const see::Estimate est = see::escapeEstimate(k.etab, k.prevHit, tt.esc, tt.esc + tt.sum);
     const int32_t G = est.A + est.E;
@@ -136,6 +138,7 @@ inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v) {
         if (lk.symbol < 0) damaged();
         rc::decodeUpdate(k.coder, est.E + ((lk.low - tt.esc) << est.r), lk.freq << est.r);
         sym = lk.symbol;
+        position = lk.index;
     }
     see::trainCell(k.etab, est.cell, sym < 0);
     if (sym < 0) stats::excludeSymbols(k.mask, v);

@@ -9,8 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "stats/pool.hpp"
+#include "stats/scan.hpp"
 
 namespace quellpack::stats {
 
@@ -61,7 +63,11 @@ struct Mask {
         for (int i = 0; i < 256; ++i) allowed[i] = 1;
     }
     void reset() {
-        for (int32_t i = 0; i < nExcluded; ++i) allowed[excluded[i]] = 1;
+        if (nExcluded > 32) {
+            std::memset(allowed, 1, sizeof allowed);
+        } else {
+            for (int32_t i = 0; i < nExcluded; ++i) allowed[excluded[i]] = 1;
+        }
         nExcluded = 0;
     }
     void exclude(uint32_t b) {
@@ -73,9 +79,10 @@ struct Mask {
     bool none() const { return nExcluded == 0; }
 };
 
-// Room for an StDet's single entry when it is seen as a list.
+// Room for an StDet's single entry when it is seen as a list, with the
+// zeroed slack that the vector scans may read past it.
 struct DetScratch {
-    unsigned char bytes[4];
+    unsigned char bytes[32];
 };
 
 // A record seen as its sorted bytes and their counts, whatever its kind.
@@ -93,6 +100,7 @@ inline int32_t countAt(const SymbolView& v, int32_t i) { return static_cast<int3
 // Returns the view of `st`; an StDet's single entry is kept in `scratch`.
 inline SymbolView view(Stats st, const StatsPool& pool, DetScratch& scratch) {
     if (kindOf(st) == StDet) {
+        scratch = DetScratch{};
         scratch.bytes[0] = static_cast<unsigned char>(detSymbol(st));
         store16(scratch.bytes + 2, static_cast<uint32_t>(detCount(st)));
         return SymbolView{scratch.bytes, scratch.bytes + 2, 1, kDetEscape, detCount(st) + kDetEscape};
@@ -104,29 +112,11 @@ inline SymbolView view(Stats st, const StatsPool& pool, DetScratch& scratch) {
                       static_cast<int32_t>(head & 0xFFFF), static_cast<int32_t>(head >> 16)};
 }
 
-// Sum of the first k counts of a list.
-inline int32_t sumCounts(const unsigned char* counts, int32_t k) {
-    int32_t sum = 0;
-    for (int32_t i = 0; i < k; ++i) sum += static_cast<int32_t>(load16(counts + 2 * i));
-    return sum;
-}
-
 // Position of c in the sorted bytes of v, or where it would be inserted.
-inline int32_t positionOf(const SymbolView& v, uint32_t c) {
-    if (v.n == 256) return static_cast<int32_t>(c);
-    int32_t lo = 0, hi = v.n;
-    while (hi - lo > 8) {
-        const int32_t mid = (lo + hi) / 2;
-        if (symbolAt(v, mid) < c) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
-    }
-    while (lo < hi && symbolAt(v, lo) < c) ++lo;
-    return lo;
-}
+inline int32_t positionOf(const SymbolView& v, uint32_t c) { return countBelow(v.symbols, v.n, c); }
 
+// True when c stands at position k of v.
+inline bool holdsAt(const SymbolView& v, int32_t k, uint32_t c) { return k < v.n && symbolAt(v, k) == c; }
 
 // Counts of the excluded bytes below c, and of all excluded bytes, that
 // the list holds.
@@ -136,16 +126,22 @@ inline void excludedCounts(const SymbolView& v, const Mask& mask, uint32_t c, in
     for (int32_t i = 0; i < mask.nExcluded; ++i) {
         const uint32_t e = mask.excluded[i];
         const int32_t k = positionOf(v, e);
-        if (k >= v.n || symbolAt(v, k) != e) continue;
+        if (!holdsAt(v, k, e)) continue;
         const int32_t count = countAt(v, k);
         all += count;
         if (e < c) below += count;
     }
 }
 
-// True when subtracting the excluded bytes is cheaper than a masked scan.
-inline bool fewExcluded(const SymbolView& v, const Mask& mask) {
-    return v.n == 256 || (v.n >= 32 && mask.nExcluded * 8 <= v.n);
+// How a masked query sums its counts: over a list of all 256 bytes the mask
+// lines up with the counts; a longer list with few exclusions subtracts
+// the excluded bytes from its unmasked sums; other lists sum byte by byte.
+enum class MaskedSum { Full, Subtract, Gather };
+
+inline MaskedSum maskedSum(const SymbolView& v, const Mask& mask) {
+    if (v.n == 256) return MaskedSum::Full;
+    if (v.n >= 32 && mask.nExcluded * 8 <= v.n) return MaskedSum::Subtract;
+    return MaskedSum::Gather;
 }
 
 // Where a byte, or the escape, lies in a context (the encoder's question).
@@ -161,33 +157,36 @@ struct SymbInfo {
 // Locates c in the record: found with its interval, or the escape's interval
 // [0, esc). The mask is read, not narrowed: see excludeSymbols.
 inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, const SymbolView& v) {
-    SymbInfo info{false, 0, v.esc, v.esc, v.esc, 0};
-    if (mask.none()) {
-        info.total = v.total;
-        int32_t low = v.esc;
-        for (int32_t i = 0; i < v.n; ++i) {
-            const uint32_t s = symbolAt(v, i);
-            if (s >= c) {
-                if (s == c) info = SymbInfo{true, low, countAt(v, i), v.total, v.esc, i};
-                break;
-            }
-            low += countAt(v, i);
-        }
-        return info;
-    }
     const int32_t k = positionOf(v, c);
-    if (fewExcluded(v, mask)) {
-        int32_t below, all;
-        excludedCounts(v, mask, c, below, all);
-        if (k < v.n && symbolAt(v, k) == c)
-            return SymbInfo{true, v.esc + sumCounts(v.counts, k) - below, countAt(v, k), v.total - all, v.esc, k};
-        return SymbInfo{false, 0, v.esc, v.total - all, v.esc, 0};
+    const bool found = holdsAt(v, k, c);
+    int32_t low, total;
+    if (mask.none()) {
+        low = v.esc + (found ? sumCounts(v.counts, k) : 0);
+        total = v.total;
+    } else {
+        switch (maskedSum(v, mask)) {
+        case MaskedSum::Full: {
+            int32_t below, all;
+            allowedSums(v.counts, mask.allowed, k, below, all);
+            low = v.esc + below;
+            total = v.esc + all;
+            break;
+        }
+        case MaskedSum::Subtract: {
+            int32_t below, all;
+            excludedCounts(v, mask, c, below, all);
+            low = v.esc + (found ? sumCounts(v.counts, k) : 0) - below;
+            total = v.total - all;
+            break;
+        }
+        default:
+            low = v.esc;
+            for (int32_t i = 0; i < k; ++i) low += countAt(v, i) * mask.allowed[symbolAt(v, i)];
+            total = low;
+            for (int32_t i = k; i < v.n; ++i) total += countAt(v, i) * mask.allowed[symbolAt(v, i)];
+        }
     }
-    int32_t low = v.esc;
-    for (int32_t i = 0; i < k; ++i) low += countAt(v, i) * mask.allowed[symbolAt(v, i)];
-    int32_t total = low;
-    for (int32_t i = k; i < v.n; ++i) total += countAt(v, i) * mask.allowed[symbolAt(v, i)];
-    if (k < v.n && symbolAt(v, k) == c) return SymbInfo{true, low, countAt(v, k), total, v.esc, k};
+    if (found) return SymbInfo{true, low, countAt(v, k), total, v.esc, k};
     return SymbInfo{false, 0, v.esc, total, v.esc, 0};
 }
 
@@ -219,14 +218,23 @@ struct Totals {
 
 inline Totals decodeTotals(const SymbolView& v, const Mask& mask) {
     if (mask.none()) return Totals{v.esc, v.total - v.esc};
-    if (fewExcluded(v, mask)) {
+    switch (maskedSum(v, mask)) {
+    case MaskedSum::Full: {
+        int32_t below, all;
+        allowedSums(v.counts, mask.allowed, 0, below, all);
+        return Totals{v.esc, all};
+    }
+    case MaskedSum::Subtract: {
         int32_t below, all;
         excludedCounts(v, mask, 0, below, all);
         return Totals{v.esc, v.total - v.esc - all};
     }
-    int32_t sum = 0;
-    for (int32_t i = 0; i < v.n; ++i) sum += countAt(v, i) * mask.allowed[symbolAt(v, i)];
-    return Totals{v.esc, sum};
+    default: {
+        int32_t sum = 0;
+        for (int32_t i = 0; i < v.n; ++i) sum += countAt(v, i) * mask.allowed[symbolAt(v, i)];
+        return Totals{v.esc, sum};
+    }
+    }
 }
 
 // Owner of position u of a context's range: symbol -1 is the escape.
@@ -234,27 +242,27 @@ struct Lookup {
     int32_t symbol;
     int32_t low;
     int32_t freq;
+    int32_t index;  // a byte: its position in the list
 };
 
 // Finds the owner of u; a u at or beyond the masked total finds no byte and
 // returns symbol -2 (only a damaged stream asks for it).
 inline Lookup decodeLookup(const SymbolView& v, const Mask& mask, int32_t u) {
-    if (u < v.esc) return Lookup{-1, 0, v.esc};
-    int32_t cum = v.esc;
-    if (mask.none()) {
-        for (int32_t i = 0; i < v.n; ++i) {
-            const int32_t next = cum + countAt(v, i);
-            if (next > u) return Lookup{static_cast<int32_t>(symbolAt(v, i)), cum, countAt(v, i)};
-            cum = next;
-        }
-        return Lookup{-2, 0, 0};
+    if (u < v.esc) return Lookup{-1, 0, v.esc, 0};
+    const int32_t target = u - v.esc;
+    const bool full = v.n == 256 && !mask.none();
+    if (mask.none() || full) {
+        const Passing p = findPassing(v.counts, v.n, target, full ? mask.allowed : nullptr);
+        if (p.index == v.n) return Lookup{-2, 0, 0, 0};
+        return Lookup{static_cast<int32_t>(symbolAt(v, p.index)), v.esc + p.before, countAt(v, p.index), p.index};
     }
+    int32_t cum = v.esc;
     for (int32_t i = 0; i < v.n; ++i) {
         const int32_t w = countAt(v, i) * mask.allowed[symbolAt(v, i)];
-        if (cum + w > u) return Lookup{static_cast<int32_t>(symbolAt(v, i)), cum, w};
+        if (cum + w > u) return Lookup{static_cast<int32_t>(symbolAt(v, i)), cum, w, i};
         cum += w;
     }
-    return Lookup{-2, 0, 0};
+    return Lookup{-2, 0, 0, 0};
 }
 
 // Counts an occurrence of c; `found` tells whether c was present. Grows the

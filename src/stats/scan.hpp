@@ -1,0 +1,147 @@
+// Vector scans over a list's sorted bytes and 16-bit counts.
+//
+// The queries ask three things of a list: where a byte stands among the
+// sorted bytes, the sum of the counts before a position, and the first
+// position whose running sum passes a target. With SSE2 (every x86-64)
+// these take 16 bytes or 8 counts per step; elsewhere plain loops answer.
+//
+// The vector forms load whole 16-byte blocks and may read up to 48 bytes
+// past a list's end: every list lives in the pool, whose chunks keep that
+// much zeroed slack (Pool::kSlack). Lanes past the end are masked out.
+// Count sums fit 16-bit lanes: a record's counts never add up to more
+// than its total, which stays at or below 65535.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "stats/pool.hpp"
+
+namespace quellpack::stats {
+
+#if defined(__SSE2__)
+
+inline __m128i load128(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// Lanes of 16-bit values: the first k (0..8) kept, the others cleared.
+inline __m128i firstLanes16(int32_t k) {
+    alignas(16) static constexpr uint16_t kOnes[16] = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+                                                       0, 0, 0, 0, 0, 0, 0, 0};
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 8 - k));
+}
+
+// Sum of the eight 16-bit lanes (the sum itself fits 16 bits).
+inline int32_t laneSum16(__m128i v) {
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 8));
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 4));
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 2));
+    return _mm_cvtsi128_si32(v) & 0xFFFF;
+}
+
+// The 8 counts at `counts`, each cleared where allowed[i] is 0 (allowed
+// holds 0 or 1 per byte, in the same order as the counts).
+inline __m128i allowedCounts8(const unsigned char* counts, const uint8_t* allowed) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(allowed));
+    const __m128i keep = _mm_sub_epi16(_mm_setzero_si128(), _mm_unpacklo_epi8(a, _mm_setzero_si128()));
+    return _mm_and_si128(load128(counts), keep);
+}
+
+#endif
+
+// Number of the n sorted bytes below c: c's position, or where it would go.
+inline int32_t countBelow(const unsigned char* symbols, int32_t n, uint32_t c) {
+    if (n == 256) return static_cast<int32_t>(c);
+#if defined(__SSE2__)
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i key = _mm_set1_epi8(static_cast<char>(c ^ 0x80));
+    int32_t k = 0;
+    for (;; k += 16) {
+        // Unsigned "below c" as a signed compare of both sides moved by 128.
+        const __m128i below = _mm_cmpgt_epi8(key, _mm_xor_si128(load128(symbols + k), bias));
+        const uint32_t bits = static_cast<uint32_t>(_mm_movemask_epi8(below));
+        const int32_t left = n - k;
+        if (left <= 16) {
+            const uint32_t inList = (1u << left) - 1;  // left >= 1
+            return k + __builtin_ctz(~(bits & inList));
+        }
+        if (bits != 0xFFFF) return k + __builtin_ctz(~bits);
+    }
+#else
+    int32_t k = 0;
+    while (k < n && symbols[k] < c) ++k;
+    return k;
+#endif
+}
+
+// Sum of the first k 16-bit counts.
+inline int32_t sumCounts(const unsigned char* counts, int32_t k) {
+#if defined(__SSE2__)
+    __m128i acc = _mm_setzero_si128();
+    int32_t i = 0;
+    for (; i + 8 <= k; i += 8) acc = _mm_add_epi16(acc, load128(counts + 2 * i));
+    acc = _mm_add_epi16(acc, _mm_and_si128(load128(counts + 2 * i), firstLanes16(k - i)));
+    return laneSum16(acc);
+#else
+    int32_t sum = 0;
+    for (int32_t i = 0; i < k; ++i) sum += static_cast<int32_t>(load16(counts + 2 * i));
+    return sum;
+#endif
+}
+
+// Over a list that holds all 256 bytes (so its position i is byte i), the
+// allowed counts below position k and the allowed counts of all bytes.
+inline void allowedSums(const unsigned char* counts, const uint8_t* allowed, int32_t k, int32_t& below,
+                        int32_t& all) {
+#if defined(__SSE2__)
+    __m128i low = _mm_setzero_si128(), rest = _mm_setzero_si128();
+    int32_t i = 0;
+    for (; i + 8 <= k; i += 8) low = _mm_add_epi16(low, allowedCounts8(counts + 2 * i, allowed + i));
+    if (i < 256) {
+        const __m128i split = allowedCounts8(counts + 2 * i, allowed + i);
+        const __m128i part = _mm_and_si128(split, firstLanes16(k - i));
+        low = _mm_add_epi16(low, part);
+        rest = _mm_sub_epi16(split, part);
+        for (i += 8; i < 256; i += 8) rest = _mm_add_epi16(rest, allowedCounts8(counts + 2 * i, allowed + i));
+    }
+    below = laneSum16(low);
+    all = below + laneSum16(rest);
+#else
+    below = all = 0;
+    for (int32_t i = 0; i < 256; ++i) {
+        const int32_t w = static_cast<int32_t>(load16(counts + 2 * i)) * allowed[i];
+        if (i < k) below += w;
+        all += w;
+    }
+#endif
+}
+
+// Where a running sum of counts passes a target: the first index whose
+// count takes the sum above `target`, with the sum before it.
+struct Passing {
+    int32_t index;   // n when the counts never pass the target
+    int32_t before;
+};
+
+// The first of the n counts at which the running sum exceeds target.
+// With `allowed` (for a list of all 256 bytes) excluded counts are 0.
+inline Passing findPassing(const unsigned char* counts, int32_t n, int32_t target, const uint8_t* allowed) {
+    int32_t i = 0, sum = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= n; i += 8) {
+        const int32_t block = laneSum16(allowed ? allowedCounts8(counts + 2 * i, allowed + i) : load128(counts + 2 * i));
+        if (sum + block > target) break;
+        sum += block;
+    }
+#endif
+    for (; i < n; ++i) {
+        const int32_t w = static_cast<int32_t>(load16(counts + 2 * i)) * (allowed ? allowed[i] : 1);
+        if (sum + w > target) return Passing{i, sum};
+        sum += w;
+    }
+    return Passing{n, sum};
+}
+
+}  // namespace quellpack::stats
