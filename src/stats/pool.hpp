@@ -57,7 +57,11 @@ struct Pool {
     static constexpr uint32_t kChunk = 1u << kBits;
     static constexpr uint32_t kMaxBlock = 260;       // units
     static constexpr uint32_t kMaxChunks = 1u << 14; // 2^30 units: 4 GiB
-    static constexpr size_t kSlack = 64;             // zeroed bytes after each chunk, for vector reads
+    // Vector scans may read a little past a block; each chunk ends in this
+    // many zeroed bytes so that the last block's reads stay inside it.
+    // Only committed pages count as memory, so units are left unwritten
+    // until handed out.
+    static constexpr size_t kSlack = 64;
 
     std::vector<std::unique_ptr<unsigned char[]>> chunks;
     uint32_t next = 0;                   // first unused unit
@@ -75,7 +79,8 @@ struct Pool {
         if ((next >> kBits) >= chunks.size() || (next & (kChunk - 1)) + units > kChunk) {
             if (chunks.size() >= kMaxChunks) throw std::bad_alloc();
             next = static_cast<uint32_t>(chunks.size()) << kBits;
-            chunks.emplace_back(new unsigned char[4 * kChunk + kSlack]());
+            chunks.emplace_back(new unsigned char[4 * kChunk + kSlack]);
+            std::memset(chunks.back().get() + 4 * kChunk, 0, kSlack);
             if (next == 0) next = 1;  // keep index 0 free
         }
         const uint32_t i = next;

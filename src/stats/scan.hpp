@@ -5,9 +5,10 @@
 // position whose running sum passes a target. With SSE2 (every x86-64)
 // these take 16 bytes or 8 counts per step; elsewhere plain loops answer.
 //
-// The vector forms load whole 16-byte blocks and may read up to 48 bytes
+// The vector forms load whole 16-byte blocks and may read up to 16 bytes
 // past a list's end: every list lives in the pool, whose chunks keep that
-// much zeroed slack (Pool::kSlack). Lanes past the end are masked out.
+// much slack (Pool::kSlack). Lanes past the end are masked out, so what
+// they held never matters.
 // Count sums fit 16-bit lanes: a record's counts never add up to more
 // than its total, which stays at or below 65535.
 #pragma once
