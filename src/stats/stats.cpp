@@ -77,7 +77,7 @@ Stats newRootStats(StatsPool& pool) {
     return listStats(StLarge, index);
 }
 
-void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position) {
+void incrCountSlow(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position) {
     const int32_t x = found ? 0 : kEscapeIncrement;
     if (kindOf(st) == StDet) {
         if (detSymbol(st) == c) {

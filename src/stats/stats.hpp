@@ -265,10 +265,34 @@ inline Lookup decodeLookup(const SymbolView& v, const Mask& mask, int32_t u) {
     return Lookup{-2, 0, 0, 0};
 }
 
+// The general count update, for any case incrCount does not settle inline.
+void incrCountSlow(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position);
+
 // Counts an occurrence of c; `found` tells whether c was present. Grows the
 // record's kind when c is new and halves it when its total passes the limit.
 // `position`, when not -1, is where c stands in the record (SymbInfo.index).
-void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position = -1);
+// The common case, a byte found where the position is known and no halving
+// is due, is settled here without a call.
+inline void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position = -1) {
+    if (found) {
+        if (kindOf(st) == StDet) {
+            if (detCount(st) + kIncrement + kDetEscape <= kHalveAbove) {
+                st.word += kIncrement;
+                return;
+            }
+        } else if (position >= 0) {
+            unsigned char* b = pool.units.at(listIndex(st));
+            const uint32_t head = load32(b);
+            if ((head >> 16) + kIncrement <= static_cast<uint32_t>(kHalveAbove)) {
+                unsigned char* count = listCounts(b, listLength(b)) + 2 * position;
+                store16(count, load16(count) + kIncrement);
+                store32(b, head + (static_cast<uint32_t>(kIncrement) << 16));
+                return;
+            }
+        }
+    }
+    incrCountSlow(c, found, st, pool, position);
+}
 
 // The root's record: all 256 bytes with count 1 and escape 0.
 Stats newRootStats(StatsPool& pool);
