@@ -121,7 +121,8 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
 // in the list goes to `position` (-1 when not known).
 inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v, int32_t& position) {
     position = -1;
-    const stats::Totals tt = stats::decodeTotals(v, k.mask);
+    stats::MaskedCounts mc;
+    const stats::Totals tt = stats::decodeTotals(v, k.mask, mc);
     const see::Estimate est = see::escapeEstimate(k.etab, k.prevHit, tt.esc, tt.esc + tt.sum);
     const int32_t G = est.A + est.E;
     if (G <= 0) damaged();
@@ -134,7 +135,7 @@ inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v, int32_t& p
         rc::decodeUpdate(k.coder, 0, est.E);
         sym = -1;
     } else {
-        const stats::Lookup lk = stats::decodeLookup(v, k.mask, tt.esc + ((t - est.E) >> est.r));
+        const stats::Lookup lk = stats::decodeLookup(v, mc, tt.esc + ((t - est.E) >> est.r));
         if (lk.symbol < 0) damaged();
         rc::decodeUpdate(k.coder, est.E + ((lk.low - tt.esc) << est.r), lk.freq << est.r);
         sym = lk.symbol;

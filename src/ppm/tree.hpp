@@ -61,9 +61,9 @@ inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
     if (n > kListChildren) return stats::load32(t + 4 * (1 + b));
     const unsigned char* keys = t + 4;
     const unsigned char* children = t + 4 * (1 + (n + 3) / 4);
-    const void* hit = std::memchr(keys, static_cast<int>(b), n);
-    if (hit == nullptr) return 0;
-    return stats::load32(children + 4 * (static_cast<const unsigned char*>(hit) - keys));
+    const int32_t k = stats::indexOfByte(keys, static_cast<int32_t>(n), b);
+    if (k < 0) return 0;
+    return stats::load32(children + 4 * k);
 }
 
 // The contexts of the next byte: index[0] is the root, index[d] the longest

@@ -2,8 +2,9 @@
 //
 // The queries ask three things of a list: where a byte stands among the
 // sorted bytes, the sum of the counts before a position, and the first
-// position whose running sum passes a target. With SSE2 (every x86-64)
-// these take 16 bytes or 8 counts per step; elsewhere plain loops answer.
+// position whose running sum passes a target; the tree asks where a key
+// stands among a child table's keys. With SSE2 (every x86-64) these take
+// 16 bytes or 8 counts per step; elsewhere plain loops answer.
 //
 // The vector forms load whole 16-byte blocks and may read up to 16 bytes
 // past a list's end: every list lives in the pool, whose chunks keep that
@@ -74,6 +75,23 @@ inline int32_t countBelow(const unsigned char* symbols, int32_t n, uint32_t c) {
     int32_t k = 0;
     while (k < n && symbols[k] < c) ++k;
     return k;
+#endif
+}
+
+// Index of byte b among n unsorted, distinct bytes, or -1.
+inline int32_t indexOfByte(const unsigned char* bytes, int32_t n, uint32_t b) {
+#if defined(__SSE2__)
+    const __m128i key = _mm_set1_epi8(static_cast<char>(b));
+    for (int32_t k = 0; k < n; k += 16) {
+        uint32_t hits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(load128(bytes + k), key)));
+        if (n - k < 16) hits &= (1u << (n - k)) - 1;
+        if (hits != 0) return k + __builtin_ctz(hits);
+    }
+    return -1;
+#else
+    for (int32_t k = 0; k < n; ++k)
+        if (bytes[k] == b) return k;
+    return -1;
 #endif
 }
 

@@ -65,6 +65,35 @@ void detToSmall(uint32_t c, int32_t x, Stats& st, StatsPool& pool) {
 
 }  // namespace
 
+SymbInfo getSymbInfoMasked(uint32_t c, const Mask& mask, const SymbolView& v) {
+    const int32_t k = positionOf(v, c);
+    const bool found = holdsAt(v, k, c);
+    int32_t low, total;
+    switch (maskedSum(v, mask)) {
+    case MaskedSum::Full: {
+        int32_t below, all;
+        allowedSums(v.counts, mask.allowed, k, below, all);
+        low = v.esc + below;
+        total = v.esc + all;
+        break;
+    }
+    case MaskedSum::Subtract: {
+        int32_t below, all;
+        excludedCounts(v, mask, c, below, all);
+        low = v.esc + (found ? sumCounts(v.counts, k) : 0) - below;
+        total = v.total - all;
+        break;
+    }
+    default:
+        low = v.esc;
+        for (int32_t i = 0; i < k; ++i) low += countAt(v, i) * mask.allowed[symbolAt(v, i)];
+        total = low;
+        for (int32_t i = k; i < v.n; ++i) total += countAt(v, i) * mask.allowed[symbolAt(v, i)];
+    }
+    if (found) return SymbInfo{true, low, countAt(v, k), total, v.esc, k};
+    return SymbInfo{false, 0, v.esc, total, v.esc, 0};
+}
+
 Stats newRootStats(StatsPool& pool) {
     const uint32_t index = pool.units.alloc(listUnits(256));
     unsigned char* b = pool.units.at(index);

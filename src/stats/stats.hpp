@@ -154,40 +154,16 @@ struct SymbInfo {
     int32_t index;  // found: position of the byte in the list
 };
 
+// getSymbInfo when some bytes are excluded.
+SymbInfo getSymbInfoMasked(uint32_t c, const Mask& mask, const SymbolView& v);
+
 // Locates c in the record: found with its interval, or the escape's interval
 // [0, esc). The mask is read, not narrowed: see excludeSymbols.
 inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, const SymbolView& v) {
+    if (!mask.none()) return getSymbInfoMasked(c, mask, v);
     const int32_t k = positionOf(v, c);
-    const bool found = holdsAt(v, k, c);
-    int32_t low, total;
-    if (mask.none()) {
-        low = v.esc + (found ? sumCounts(v.counts, k) : 0);
-        total = v.total;
-    } else {
-        switch (maskedSum(v, mask)) {
-        case MaskedSum::Full: {
-            int32_t below, all;
-            allowedSums(v.counts, mask.allowed, k, below, all);
-            low = v.esc + below;
-            total = v.esc + all;
-            break;
-        }
-        case MaskedSum::Subtract: {
-            int32_t below, all;
-            excludedCounts(v, mask, c, below, all);
-            low = v.esc + (found ? sumCounts(v.counts, k) : 0) - below;
-            total = v.total - all;
-            break;
-        }
-        default:
-            low = v.esc;
-            for (int32_t i = 0; i < k; ++i) low += countAt(v, i) * mask.allowed[symbolAt(v, i)];
-            total = low;
-            for (int32_t i = k; i < v.n; ++i) total += countAt(v, i) * mask.allowed[symbolAt(v, i)];
-        }
-    }
-    if (found) return SymbInfo{true, low, countAt(v, k), total, v.esc, k};
-    return SymbInfo{false, 0, v.esc, total, v.esc, 0};
+    if (holdsAt(v, k, c)) return SymbInfo{true, v.esc + sumCounts(v.counts, k), countAt(v, k), v.total, v.esc, k};
+    return SymbInfo{false, 0, v.esc, v.total, v.esc, 0};
 }
 
 // As above for a record; an StDet answers from its own word, without
@@ -216,25 +192,55 @@ struct Totals {
     int32_t sum;
 };
 
-inline Totals decodeTotals(const SymbolView& v, const Mask& mask) {
+// A record's counts as the mask leaves them, for the decoder's two
+// questions: a list of all 256 bytes is read through the mask itself,
+// other masked lists through a copy whose excluded entries are 0.
+struct MaskedCounts {
+    const unsigned char* counts;  // 16-bit, one per list position
+    const uint8_t* allowed;       // the mask, for a list of all 256 bytes
+    alignas(16) unsigned char copy[2 * 256 + 16];  // 16: room for vector reads
+};
+
+inline Totals decodeTotals(const SymbolView& v, const Mask& mask, MaskedCounts& mc) {
+    mc.counts = v.counts;
+    mc.allowed = nullptr;
     if (mask.none()) return Totals{v.esc, v.total - v.esc};
     switch (maskedSum(v, mask)) {
     case MaskedSum::Full: {
+        mc.allowed = mask.allowed;
         int32_t below, all;
         allowedSums(v.counts, mask.allowed, 0, below, all);
         return Totals{v.esc, all};
     }
     case MaskedSum::Subtract: {
-        int32_t below, all;
-        excludedCounts(v, mask, 0, below, all);
+        std::memcpy(mc.copy, v.counts, 2 * static_cast<size_t>(v.n));
+        int32_t all = 0;
+        for (int32_t i = 0; i < mask.nExcluded; ++i) {
+            const uint32_t e = mask.excluded[i];
+            const int32_t k = positionOf(v, e);
+            if (!holdsAt(v, k, e)) continue;
+            all += countAt(v, k);
+            store16(mc.copy + 2 * k, 0);
+        }
+        mc.counts = mc.copy;
         return Totals{v.esc, v.total - v.esc - all};
     }
     default: {
         int32_t sum = 0;
-        for (int32_t i = 0; i < v.n; ++i) sum += countAt(v, i) * mask.allowed[symbolAt(v, i)];
+        for (int32_t i = 0; i < v.n; ++i) {
+            const int32_t w = countAt(v, i) * mask.allowed[symbolAt(v, i)];
+            store16(mc.copy + 2 * i, static_cast<uint32_t>(w));
+            sum += w;
+        }
+        mc.counts = mc.copy;
         return Totals{v.esc, sum};
     }
     }
+}
+
+inline Totals decodeTotals(const SymbolView& v, const Mask& mask) {
+    MaskedCounts mc;
+    return decodeTotals(v, mask, mc);
 }
 
 // Owner of position u of a context's range: symbol -1 is the escape.
@@ -245,24 +251,20 @@ struct Lookup {
     int32_t index;  // a byte: its position in the list
 };
 
-// Finds the owner of u; a u at or beyond the masked total finds no byte and
-// returns symbol -2 (only a damaged stream asks for it).
-inline Lookup decodeLookup(const SymbolView& v, const Mask& mask, int32_t u) {
+// Finds the owner of u among the counts decodeTotals prepared; a u at or
+// beyond the masked total finds no byte and returns symbol -2 (only a
+// damaged stream asks for it).
+inline Lookup decodeLookup(const SymbolView& v, const MaskedCounts& mc, int32_t u) {
     if (u < v.esc) return Lookup{-1, 0, v.esc, 0};
-    const int32_t target = u - v.esc;
-    const bool full = v.n == 256 && !mask.none();
-    if (mask.none() || full) {
-        const Passing p = findPassing(v.counts, v.n, target, full ? mask.allowed : nullptr);
-        if (p.index == v.n) return Lookup{-2, 0, 0, 0};
-        return Lookup{static_cast<int32_t>(symbolAt(v, p.index)), v.esc + p.before, countAt(v, p.index), p.index};
-    }
-    int32_t cum = v.esc;
-    for (int32_t i = 0; i < v.n; ++i) {
-        const int32_t w = countAt(v, i) * mask.allowed[symbolAt(v, i)];
-        if (cum + w > u) return Lookup{static_cast<int32_t>(symbolAt(v, i)), cum, w, i};
-        cum += w;
-    }
-    return Lookup{-2, 0, 0, 0};
+    const Passing p = findPassing(mc.counts, v.n, u - v.esc, mc.allowed);
+    if (p.index == v.n) return Lookup{-2, 0, 0, 0};
+    return Lookup{static_cast<int32_t>(symbolAt(v, p.index)), v.esc + p.before, countAt(v, p.index), p.index};
+}
+
+inline Lookup decodeLookup(const SymbolView& v, const Mask& mask, int32_t u) {
+    MaskedCounts mc;
+    decodeTotals(v, mask, mc);
+    return decodeLookup(v, mc, u);
 }
 
 // The general count update, for any case incrCount does not settle inline.
