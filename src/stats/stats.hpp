@@ -182,7 +182,15 @@ inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const StatsP
 // Excludes every byte of the record: what an escape out of it tells the
 // shorter contexts.
 inline void excludeSymbols(Mask& mask, const SymbolView& v) {
-    for (int32_t i = 0; i < v.n; ++i) mask.exclude(symbolAt(v, i));
+    int32_t n = mask.nExcluded;
+    for (int32_t i = 0; i < v.n; ++i) {
+        // Without a branch: the byte is always written, kept only if new.
+        const uint32_t s = symbolAt(v, i);
+        mask.excluded[n] = static_cast<uint8_t>(s);
+        n += mask.allowed[s];
+        mask.allowed[s] = 0;
+    }
+    mask.nExcluded = n;
 }
 
 // Escape frequency and masked symbol sum of a context (the decoder's first
