@@ -74,20 +74,9 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
 
 void initTree(Tree& tree) { newNode(tree, Leaf, stats::newRootStats(tree.stats), 0, 0); }
 
-void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDepth, const uint8_t* window, int wlen,
-                int32_t foundPosition) {
-    const uint32_t c = window[wlen - 1];
-    for (int j = depth; j >= foundDepth; --j) {
-        Node& node = tree.nodes[index[j]];
-        stats::Stats st = node.stats;  // packed field: counted through a copy
-        stats::incrCount(c, j == foundDepth, st, tree.stats, j == foundDepth ? foundPosition : -1);
-        node.stats = st;
-    }
-    const int i = wlen - 2 - depth;
-    if (i >= 0) {
-        const uint32_t branch = newBranch(tree, window, i);
-        addChild(tree, tree.nodes[index[depth]], window[i], branch);
-    }
+void growTree(Tree& tree, uint32_t deepest, const uint8_t* window, int i) {
+    const uint32_t branch = newBranch(tree, window, i);
+    addChild(tree, tree.nodes[deepest], window[i], branch);
 }
 
 size_t treeBytes(const Tree& tree) { return tree.nodes.bytes() + tree.stats.units.bytes(); }

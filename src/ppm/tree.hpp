@@ -95,8 +95,22 @@ inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* 
 // tree lacked. index[0..depth] are the contexts walked for c, foundDepth
 // the one that coded it; window is the history followed by c (wlen bytes).
 // foundPosition, when not -1, is where c stands in that context's record.
-void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDepth, const uint8_t* window, int wlen,
-                int32_t foundPosition = -1);
+// Adds below `deepest`, the deepest context walked, the branch of new
+// contexts selected by window[i], window[i-1], ..., window[0].
+void growTree(Tree& tree, uint32_t deepest, const uint8_t* window, int i);
+
+inline void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDepth, const uint8_t* window, int wlen,
+                       int32_t foundPosition = -1) {
+    const uint32_t c = window[wlen - 1];
+    for (int j = depth; j >= foundDepth; --j) {
+        Node& node = tree.nodes[index[j]];
+        stats::Stats st = node.stats;  // packed field: counted through a copy
+        stats::incrCount(c, j == foundDepth, st, tree.stats, j == foundDepth ? foundPosition : -1);
+        node.stats = st;
+    }
+    const int i = wlen - 2 - depth;
+    if (i >= 0) growTree(tree, index[depth], window, i);
+}
 
 // Memory held by the tree, in bytes.
 size_t treeBytes(const Tree& tree);
