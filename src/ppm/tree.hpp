@@ -91,14 +91,14 @@ inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* 
     return d;
 }
 
-// Counts byte c in the contexts that coded it and adds the contexts the
-// tree lacked. index[0..depth] are the contexts walked for c, foundDepth
-// the one that coded it; window is the history followed by c (wlen bytes).
-// foundPosition, when not -1, is where c stands in that context's record.
 // Adds below `deepest`, the deepest context walked, the branch of new
 // contexts selected by window[i], window[i-1], ..., window[0].
 void growTree(Tree& tree, uint32_t deepest, const uint8_t* window, int i);
 
+// Counts byte c in the contexts that coded it and adds the contexts the
+// tree lacked. index[0..depth] are the contexts walked for c, foundDepth
+// the one that coded it; window is the history followed by c (wlen bytes).
+// foundPosition, when not -1, is where c stands in that context's record.
 inline void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDepth, const uint8_t* window, int wlen,
                        int32_t foundPosition = -1) {
     const uint32_t c = window[wlen - 1];
