@@ -119,7 +119,7 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
 // Decodes one decision in the context `v`: a byte, or -1 for the escape
 // (whose bytes are then excluded from the mask). A decoded byte's position
 // in the list goes to `position` (-1 when not known).
-inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v, int32_t& position) {
+[[gnu::always_inline]] inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v, int32_t& position) {
     position = -1;
     stats::MaskedCounts mc;
     const stats::Totals tt = stats::decodeTotals(v, k.mask, mc);
