@@ -182,14 +182,15 @@ inline void encodeDecision(rc::RCState& coder, const see::Etab& etab, const stat
 // Returns the byte, -1 for the escape, -2 when nothing owns the target.
 inline int32_t decodeDecision(rc::RCState& coder, const see::Etab& etab, const stats::SymbolView& v,
                               const stats::Mask& mask, int32_t prevHit) {
-    const stats::Totals tt = stats::decodeTotals(v, mask);
+    stats::MaskedCounts mc;
+    const stats::Totals tt = stats::decodeTotals(v, mask, mc);
     const see::Estimate est = see::escapeEstimate(etab, prevHit, tt.esc, tt.esc + tt.sum);
     const int32_t t = rc::getFreq(coder, est.A + est.E);
     if (t < est.E) {
         rc::decodeUpdate(coder, 0, est.E);
         return -1;
     }
-    const stats::Lookup lk = stats::decodeLookup(v, mask, tt.esc + ((t - est.E) >> est.r));
+    const stats::Lookup lk = stats::decodeLookup(v, mc, tt.esc + ((t - est.E) >> est.r));
     if (lk.symbol < 0) return -2;
     rc::decodeUpdate(coder, est.E + ((lk.low - tt.esc) << est.r), lk.freq << est.r);
     return lk.symbol;
