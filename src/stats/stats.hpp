@@ -70,11 +70,11 @@ struct Mask {
         }
         nExcluded = 0;
     }
+    // Without a branch: the byte is always written, kept only if new.
     void exclude(uint32_t b) {
-        if (allowed[b]) {
-            allowed[b] = 0;
-            excluded[nExcluded++] = static_cast<uint8_t>(b);
-        }
+        excluded[nExcluded] = static_cast<uint8_t>(b);
+        nExcluded += allowed[b];
+        allowed[b] = 0;
     }
     bool none() const { return nExcluded == 0; }
 };
@@ -118,19 +118,27 @@ inline int32_t positionOf(const SymbolView& v, uint32_t c) { return countBelow(v
 // True when c stands at position k of v.
 inline bool holdsAt(const SymbolView& v, int32_t k, uint32_t c) { return k < v.n && symbolAt(v, k) == c; }
 
+// Calls visit(e, k) for every excluded byte e that the list holds, at its
+// position k.
+template <class Visit>
+inline void forEachExcludedHeld(const SymbolView& v, const Mask& mask, Visit visit) {
+    for (int32_t i = 0; i < mask.nExcluded; ++i) {
+        const uint32_t e = mask.excluded[i];
+        const int32_t k = positionOf(v, e);
+        if (holdsAt(v, k, e)) visit(e, k);
+    }
+}
+
 // Counts of the excluded bytes below c, and of all excluded bytes, that
 // the list holds.
 inline void excludedCounts(const SymbolView& v, const Mask& mask, uint32_t c, int32_t& below, int32_t& all) {
     below = 0;
     all = 0;
-    for (int32_t i = 0; i < mask.nExcluded; ++i) {
-        const uint32_t e = mask.excluded[i];
-        const int32_t k = positionOf(v, e);
-        if (!holdsAt(v, k, e)) continue;
+    forEachExcludedHeld(v, mask, [&](uint32_t e, int32_t k) {
         const int32_t count = countAt(v, k);
         all += count;
         if (e < c) below += count;
-    }
+    });
 }
 
 // How a masked query sums its counts: over a list of all 256 bytes the mask
@@ -182,15 +190,7 @@ inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const StatsP
 // Excludes every byte of the record: what an escape out of it tells the
 // shorter contexts.
 inline void excludeSymbols(Mask& mask, const SymbolView& v) {
-    int32_t n = mask.nExcluded;
-    for (int32_t i = 0; i < v.n; ++i) {
-        // Without a branch: the byte is always written, kept only if new.
-        const uint32_t s = symbolAt(v, i);
-        mask.excluded[n] = static_cast<uint8_t>(s);
-        n += mask.allowed[s];
-        mask.allowed[s] = 0;
-    }
-    mask.nExcluded = n;
+    for (int32_t i = 0; i < v.n; ++i) mask.exclude(symbolAt(v, i));
 }
 
 // Escape frequency and masked symbol sum of a context (the decoder's first
@@ -223,13 +223,10 @@ inline Totals decodeTotals(const SymbolView& v, const Mask& mask, MaskedCounts& 
     case MaskedSum::Subtract: {
         std::memcpy(mc.copy, v.counts, 2 * static_cast<size_t>(v.n));
         int32_t all = 0;
-        for (int32_t i = 0; i < mask.nExcluded; ++i) {
-            const uint32_t e = mask.excluded[i];
-            const int32_t k = positionOf(v, e);
-            if (!holdsAt(v, k, e)) continue;
+        forEachExcludedHeld(v, mask, [&](uint32_t, int32_t k) {
             all += countAt(v, k);
             store16(mc.copy + 2 * k, 0);
-        }
+        });
         mc.counts = mc.copy;
         return Totals{v.esc, v.total - v.esc - all};
     }
