@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -231,12 +232,12 @@ TEST(StatsExclusion, EscapeExcludesExactlyTheRecordsBytes) {
     // Found: low counts only allowed bytes below; the mask stays as it was.
     expectInfo(query(30, mask, small, pool), true, 16 + 11, 1, 16 + 12, 16);
     expectInfo(query(10, mask, small, pool), true, 16, 11, 28, 16);  // lowest present: low = esc
-    EXPECT_TRUE(mask.allowed[10] && mask.allowed[30] && !mask.allowed[20] && !mask.allowed[99]);
+    EXPECT_TRUE(mask.allows(10) && mask.allows(30) && !mask.allows(20) && !mask.allows(99));
     // Not found: the escape, with the total taken before narrowing.
     expectInfo(query(40, mask, small, pool), false, 0, 16, 28, 16);
     for (uint32_t b = 0; b < 256; ++b) {
         const bool excluded = b == 10 || b == 20 || b == 30 || b == 99;
-        EXPECT_EQ(mask.allowed[b] == 0, excluded) << b;
+        EXPECT_EQ(!mask.allows(b), excluded) << b;
     }
     // Everything present is now excluded: only the escape is left.
     expectInfo(query(40, mask, small, pool), false, 0, 16, 16, 16);
@@ -245,8 +246,8 @@ TEST(StatsExclusion, EscapeExcludesExactlyTheRecordsBytes) {
     Stats det = newDet(77);
     Mask m2;
     query(78, m2, det, pool);
-    EXPECT_FALSE(m2.allowed[77]);
-    EXPECT_TRUE(m2.allowed[78]);
+    EXPECT_FALSE(m2.allows(77));
+    EXPECT_TRUE(m2.allows(78));
     Stats root = newRootStats(pool);
     Mask m3;
     EXPECT_TRUE(query(0, m3, root, pool).found);
@@ -327,7 +328,7 @@ TEST(StatsDecoderQueries, EncoderAndDecoderAgreeOnRandomRecords) {
                 EXPECT_EQ(info.total, t.esc + t.sum);
                 continue;
             }
-            if (!mask.allowed[b]) continue;
+            if (!mask.allows(b)) continue;
             EXPECT_EQ(info.total, t.esc + t.sum);
             sum += info.freq;
             for (const int32_t u : {info.low, info.low + info.freq - 1}) {
@@ -403,17 +404,32 @@ TEST(StatsScans, QueriesMatchPlainSumsOnListsOfEveryLength) {
                 Mask mask;
                 for (int i = 0; i < excluded; ++i) mask.exclude(rng() % 256);
                 int32_t maskedSum = 0;
-                for (uint32_t b = 0; b < 256; ++b) maskedSum += count[b] * mask.allowed[b];
+                for (uint32_t b = 0; b < 256; ++b) maskedSum += count[b] * mask.allows(b);
                 DetScratch scratch;
                 const SymbolView v = view(st, pool, scratch);
                 const Totals t = decodeTotals(v, mask);
                 ASSERT_EQ(t.sum, maskedSum) << "n " << syms.size() << " excluded " << excluded;
+                if (v.n < 256) {
+                    // The vector and plain masked scans agree, copy padding included.
+                    for (const int32_t k : {0, v.n / 3, v.n - 1, v.n}) {
+                        int32_t below, all, plainBelow, plainAll;
+                        maskedSums(v.symbols, v.counts, v.n, mask.bits, k, below, all);
+                        maskedSumsPlain(v.symbols, v.counts, v.n, mask.bits, k, plainBelow, plainAll);
+                        ASSERT_EQ(below, plainBelow) << "n " << v.n << " k " << k;
+                        ASSERT_EQ(all, plainAll);
+                    }
+                    alignas(16) unsigned char copy[2 * 256 + 16], plainCopy[2 * 256 + 16];
+                    const size_t padded = 2 * ((static_cast<size_t>(v.n) + 15) & ~size_t{15});
+                    ASSERT_EQ(maskedCopy(v.symbols, v.counts, v.n, mask.bits, copy),
+                              maskedCopyPlain(v.symbols, v.counts, v.n, mask.bits, plainCopy));
+                    ASSERT_EQ(std::memcmp(copy, plainCopy, padded), 0) << "n " << v.n;
+                }
                 int32_t low = escape;
                 for (uint32_t c = 0; c < 256; ++c) {
                     const SymbInfo info = getSymbInfo(c, mask, st, pool);
                     ASSERT_EQ(info.found, count[c] > 0);
                     ASSERT_EQ(info.total, escape + maskedSum) << "n " << syms.size() << " c " << c;
-                    if (count[c] > 0 && mask.allowed[c]) {
+                    if (count[c] > 0 && mask.allows(c)) {
                         ASSERT_EQ(info.low, low) << "n " << syms.size() << " c " << c;
                         ASSERT_EQ(info.freq, count[c]);
                         for (const int32_t u : {low, low + count[c] - 1}) {
@@ -423,7 +439,7 @@ TEST(StatsScans, QueriesMatchPlainSumsOnListsOfEveryLength) {
                             EXPECT_EQ(symbolAt(v, l.index), c);
                         }
                     }
-                    low += count[c] * mask.allowed[c];
+                    low += count[c] * mask.allows(c);
                 }
                 EXPECT_EQ(decodeLookup(v, mask, escape + maskedSum).symbol, -2);
             }

@@ -39,7 +39,7 @@ inline void encodeShifted(rc::RCState& coder, const stats::SymbolView& v, const 
     for (int32_t i = 0; i < v.n; ++i) {
         const uint32_t sym = stats::symbolAt(v, i);
         const int32_t count = stats::countAt(v, i);
-        if (!mask.allowed[sym] || (count >> s) != 0) continue;
+        if (!mask.allows(sym) || (count >> s) != 0) continue;
         if (sym < c) zbefore += count;
         zsum += count;
     }
@@ -78,7 +78,7 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
         int32_t zsum = 0;
         for (int32_t i = 0; i < v.n; ++i) {
             const int32_t count = stats::countAt(v, i);
-            if (mask.allowed[stats::symbolAt(v, i)] && (count >> s) == 0) zsum += count;
+            if (mask.allows(stats::symbolAt(v, i)) && (count >> s) == 0) zsum += count;
         }
         rc::decodeUpdate(coder, 0, est.E);
         if (zsum == 0) return -1;
@@ -92,7 +92,7 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
         int32_t cum = esc;
         for (int32_t i = 0; i < v.n; ++i) {
             const int32_t count = stats::countAt(v, i);
-            if (!mask.allowed[stats::symbolAt(v, i)] || (count >> s) != 0) continue;
+            if (!mask.allows(stats::symbolAt(v, i)) || (count >> s) != 0) continue;
             if (t2 < cum + count) {
                 rc::decodeUpdate(coder, cum, count);
                 return static_cast<int32_t>(stats::symbolAt(v, i));
@@ -103,7 +103,7 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
     }
     int32_t cum = esc;
     for (int32_t i = 0; i < v.n; ++i) {
-        if (!mask.allowed[stats::symbolAt(v, i)]) continue;
+        if (!mask.allows(stats::symbolAt(v, i))) continue;
         const int32_t count = stats::countAt(v, i);
         const int32_t size = count >> s;
         const int32_t start = est.E + ((cum - esc) >> s);

@@ -1,10 +1,13 @@
 // Vector scans over a list's sorted bytes and 16-bit counts.
 //
 // The queries ask three things of a list: where a byte stands among the
-// sorted bytes, the sum of the counts before a position, and the first
-// position whose running sum passes a target; the tree asks where a key
-// stands among a child table's keys. With SSE2 (every x86-64) these take
-// 16 bytes or 8 counts per step; elsewhere plain loops answer.
+// sorted bytes, the sum of the counts before a position (of all bytes, or
+// of those an exclusion bitmap allows), and the first position whose
+// running sum passes a target; the tree asks where a key stands among a
+// child table's keys. With SSE2 (every x86-64) these take 16 bytes or 8
+// counts per step; the bitmap is looked up 16 bytes at a time where the
+// CPU has byte shuffles (SSSE3, checked at run time); elsewhere plain
+// loops answer.
 //
 // The vector forms load whole 16-byte blocks and may read up to 16 bytes
 // past a list's end: every list lives in the pool, whose chunks keep that
@@ -43,15 +46,19 @@ inline int32_t laneSum16(__m128i v) {
     return _mm_cvtsi128_si32(v) & 0xFFFF;
 }
 
-// The 8 counts at `counts`, each cleared where allowed[i] is 0 (allowed
-// holds 0 or 1 per byte, in the same order as the counts).
-inline __m128i allowedCounts8(const unsigned char* counts, const uint8_t* allowed) {
-    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(allowed));
-    const __m128i keep = _mm_sub_epi16(_mm_setzero_si128(), _mm_unpacklo_epi8(a, _mm_setzero_si128()));
+// The 8 counts at `counts`, each cleared where its bit in `excludedByte`
+// is set (bit j for count j).
+inline __m128i allowedCounts8(const unsigned char* counts, uint32_t excludedByte) {
+    const __m128i bitOf = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
+    const __m128i bits = _mm_set1_epi16(static_cast<short>(excludedByte));
+    const __m128i keep = _mm_cmpeq_epi16(_mm_and_si128(bits, bitOf), _mm_setzero_si128());
     return _mm_and_si128(load128(counts), keep);
 }
 
 #endif
+
+// Whether byte b is set in a 256-bit exclusion bitmap.
+inline bool isExcluded(const uint8_t* bits, uint32_t b) { return (bits[b >> 3] >> (b & 7) & 1) != 0; }
 
 // Number of the n sorted bytes below c: c's position, or where it would go.
 inline int32_t countBelow(const unsigned char* symbols, int32_t n, uint32_t c) {
@@ -111,31 +118,47 @@ inline int32_t sumCounts(const unsigned char* counts, int32_t k) {
 }
 
 // Over a list that holds all 256 bytes (so its position i is byte i), the
-// allowed counts below position k and the allowed counts of all bytes.
-inline void allowedSums(const unsigned char* counts, const uint8_t* allowed, int32_t k, int32_t& below,
+// counts the exclusion bitmap allows below position k and of all bytes.
+inline void allowedSums(const unsigned char* counts, const uint8_t* excluded, int32_t k, int32_t& below,
                         int32_t& all) {
 #if defined(__SSE2__)
     __m128i low = _mm_setzero_si128(), rest = _mm_setzero_si128();
     int32_t i = 0;
-    for (; i + 8 <= k; i += 8) low = _mm_add_epi16(low, allowedCounts8(counts + 2 * i, allowed + i));
+    for (; i + 8 <= k; i += 8) low = _mm_add_epi16(low, allowedCounts8(counts + 2 * i, excluded[i >> 3]));
     if (i < 256) {
-        const __m128i split = allowedCounts8(counts + 2 * i, allowed + i);
+        const __m128i split = allowedCounts8(counts + 2 * i, excluded[i >> 3]);
         const __m128i part = _mm_and_si128(split, firstLanes16(k - i));
         low = _mm_add_epi16(low, part);
         rest = _mm_sub_epi16(split, part);
-        for (i += 8; i < 256; i += 8) rest = _mm_add_epi16(rest, allowedCounts8(counts + 2 * i, allowed + i));
+        for (i += 8; i < 256; i += 8) rest = _mm_add_epi16(rest, allowedCounts8(counts + 2 * i, excluded[i >> 3]));
     }
     below = laneSum16(low);
     all = below + laneSum16(rest);
 #else
     below = all = 0;
     for (int32_t i = 0; i < 256; ++i) {
-        const int32_t w = static_cast<int32_t>(load16(counts + 2 * i)) * allowed[i];
+        const int32_t w = isExcluded(excluded, static_cast<uint32_t>(i)) ? 0 : static_cast<int32_t>(load16(counts + 2 * i));
         if (i < k) below += w;
         all += w;
     }
 #endif
 }
+
+// Over n sorted bytes (a list of fewer than 256) and their counts, the
+// counts the exclusion bitmap allows: at positions below k (0..n), and all.
+void maskedSums(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
+                int32_t k, int32_t& below, int32_t& all);
+
+// The same list's counts with the excluded ones as 0, written to `out`
+// (n counts, rounded up to 16 with zeros); returns their sum.
+int32_t maskedCopy(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
+                   unsigned char* out);
+
+// The plain forms of the two above, which CPUs without byte shuffles use.
+void maskedSumsPlain(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
+                     int32_t k, int32_t& below, int32_t& all);
+int32_t maskedCopyPlain(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
+                        unsigned char* out);
 
 // Where a running sum of counts passes a target: the first index whose
 // count takes the sum above `target`, with the sum before it.
@@ -145,18 +168,21 @@ struct Passing {
 };
 
 // The first of the n counts at which the running sum exceeds target.
-// With `allowed` (for a list of all 256 bytes) excluded counts are 0.
-inline Passing findPassing(const unsigned char* counts, int32_t n, int32_t target, const uint8_t* allowed) {
+// With `excluded` (the bitmap, for a list of all 256 bytes) excluded counts
+// are 0.
+inline Passing findPassing(const unsigned char* counts, int32_t n, int32_t target, const uint8_t* excluded) {
     int32_t i = 0, sum = 0;
 #if defined(__SSE2__)
     for (; i + 8 <= n; i += 8) {
-        const int32_t block = laneSum16(allowed ? allowedCounts8(counts + 2 * i, allowed + i) : load128(counts + 2 * i));
+        const int32_t block =
+            laneSum16(excluded ? allowedCounts8(counts + 2 * i, excluded[i >> 3]) : load128(counts + 2 * i));
         if (sum + block > target) break;
         sum += block;
     }
 #endif
     for (; i < n; ++i) {
-        const int32_t w = static_cast<int32_t>(load16(counts + 2 * i)) * (allowed ? allowed[i] : 1);
+        const bool kept = !excluded || !isExcluded(excluded, static_cast<uint32_t>(i));
+        const int32_t w = kept ? static_cast<int32_t>(load16(counts + 2 * i)) : 0;
         if (sum + w > target) return Passing{i, sum};
         sum += w;
     }

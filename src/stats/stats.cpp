@@ -68,30 +68,14 @@ void detToSmall(uint32_t c, int32_t x, Stats& st, StatsPool& pool) {
 SymbInfo getSymbInfoMasked(uint32_t c, const Mask& mask, const SymbolView& v) {
     const int32_t k = positionOf(v, c);
     const bool found = holdsAt(v, k, c);
-    int32_t low, total;
-    switch (maskedSum(v, mask)) {
-    case MaskedSum::Full: {
-        int32_t below, all;
-        allowedSums(v.counts, mask.allowed, k, below, all);
-        low = v.esc + below;
-        total = v.esc + all;
-        break;
+    int32_t below, all;
+    if (v.n == 256) {
+        allowedSums(v.counts, mask.bits, k, below, all);
+    } else {
+        maskedSums(v.symbols, v.counts, v.n, mask.bits, k, below, all);
     }
-    case MaskedSum::Subtract: {
-        int32_t below, all;
-        excludedCounts(v, mask, c, below, all);
-        low = v.esc + (found ? sumCounts(v.counts, k) : 0) - below;
-        total = v.total - all;
-        break;
-    }
-    default:
-        low = v.esc;
-        for (int32_t i = 0; i < k; ++i) low += countAt(v, i) * mask.allowed[symbolAt(v, i)];
-        total = low;
-        for (int32_t i = k; i < v.n; ++i) total += countAt(v, i) * mask.allowed[symbolAt(v, i)];
-    }
-    if (found) return SymbInfo{true, low, countAt(v, k), total, v.esc, k};
-    return SymbInfo{false, 0, v.esc, total, v.esc, 0};
+    if (found) return SymbInfo{true, v.esc + below, countAt(v, k), v.esc + all, v.esc, k};
+    return SymbInfo{false, 0, v.esc, v.esc + all, v.esc, 0};
 }
 
 Stats newRootStats(StatsPool& pool) {

@@ -52,31 +52,24 @@ inline uint32_t listLength(const unsigned char* list) { return list[4] + 1u; }
 inline unsigned char* listSymbols(unsigned char* list) { return list + kListHeader; }
 inline unsigned char* listCounts(unsigned char* list, uint32_t n) { return list + kListHeader + n; }
 
-// Exclusion mask: bytes rejected by longer contexts for the current byte.
-// Remembers what it excluded, so that resetting costs only that much.
+// Exclusion mask: bytes rejected by longer contexts for the current byte,
+// one bit per byte (set: excluded). As a bitmap it is cleared in two
+// stores and looked up 16 bytes at a time by the masked scans.
 struct Mask {
-    uint8_t allowed[256];
-    uint8_t excluded[256];
-    int32_t nExcluded;
+    alignas(16) uint8_t bits[32];
+    bool any;
 
-    Mask() : nExcluded(0) {
-        for (int i = 0; i < 256; ++i) allowed[i] = 1;
-    }
+    Mask() { reset(); }
     void reset() {
-        if (nExcluded > 32) {
-            std::memset(allowed, 1, sizeof allowed);
-        } else {
-            for (int32_t i = 0; i < nExcluded; ++i) allowed[excluded[i]] = 1;
-        }
-        nExcluded = 0;
+        std::memset(bits, 0, sizeof bits);
+        any = false;
     }
-    // Without a branch: the byte is always written, kept only if new.
     void exclude(uint32_t b) {
-        excluded[nExcluded] = static_cast<uint8_t>(b);
-        nExcluded += allowed[b];
-        allowed[b] = 0;
+        bits[b >> 3] = static_cast<uint8_t>(bits[b >> 3] | 1u << (b & 7));
+        any = true;
     }
-    bool none() const { return nExcluded == 0; }
+    bool allows(uint32_t b) const { return !isExcluded(bits, b); }
+    bool none() const { return !any; }
 };
 
 // Room for an StDet's single entry when it is seen as a list, with the
@@ -118,40 +111,6 @@ inline int32_t positionOf(const SymbolView& v, uint32_t c) { return countBelow(v
 // True when c stands at position k of v.
 inline bool holdsAt(const SymbolView& v, int32_t k, uint32_t c) { return k < v.n && symbolAt(v, k) == c; }
 
-// Calls visit(e, k) for every excluded byte e that the list holds, at its
-// position k.
-template <class Visit>
-inline void forEachExcludedHeld(const SymbolView& v, const Mask& mask, Visit visit) {
-    for (int32_t i = 0; i < mask.nExcluded; ++i) {
-        const uint32_t e = mask.excluded[i];
-        const int32_t k = positionOf(v, e);
-        if (holdsAt(v, k, e)) visit(e, k);
-    }
-}
-
-// Counts of the excluded bytes below c, and of all excluded bytes, that
-// the list holds.
-inline void excludedCounts(const SymbolView& v, const Mask& mask, uint32_t c, int32_t& below, int32_t& all) {
-    below = 0;
-    all = 0;
-    forEachExcludedHeld(v, mask, [&](uint32_t e, int32_t k) {
-        const int32_t count = countAt(v, k);
-        all += count;
-        if (e < c) below += count;
-    });
-}
-
-// How a masked query sums its counts: over a list of all 256 bytes the mask
-// lines up with the counts; a longer list with few exclusions subtracts
-// the excluded bytes from its unmasked sums; other lists sum byte by byte.
-enum class MaskedSum { Full, Subtract, Gather };
-
-inline MaskedSum maskedSum(const SymbolView& v, const Mask& mask) {
-    if (v.n == 256) return MaskedSum::Full;
-    if (v.n >= 32 && mask.nExcluded * 8 <= v.n) return MaskedSum::Subtract;
-    return MaskedSum::Gather;
-}
-
 // Where a byte, or the escape, lies in a context (the encoder's question).
 struct SymbInfo {
     bool found;
@@ -180,7 +139,7 @@ inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const StatsP
     if (kindOf(st) == StDet) {
         const int32_t n = detCount(st);
         if (detSymbol(st) == c) return SymbInfo{true, kDetEscape, n, n + kDetEscape, kDetEscape, 0};
-        const int32_t w = mask.allowed[detSymbol(st)] ? n : 0;
+        const int32_t w = mask.allows(detSymbol(st)) ? n : 0;
         return SymbInfo{false, 0, kDetEscape, w + kDetEscape, kDetEscape, 0};
     }
     DetScratch scratch;
@@ -190,7 +149,11 @@ inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const StatsP
 // Excludes every byte of the record: what an escape out of it tells the
 // shorter contexts.
 inline void excludeSymbols(Mask& mask, const SymbolView& v) {
-    for (int32_t i = 0; i < v.n; ++i) mask.exclude(symbolAt(v, i));
+    for (int32_t i = 0; i < v.n; ++i) {
+        const uint32_t b = symbolAt(v, i);
+        mask.bits[b >> 3] = static_cast<uint8_t>(mask.bits[b >> 3] | 1u << (b & 7));
+    }
+    mask.any |= v.n > 0;
 }
 
 // Escape frequency and masked symbol sum of a context (the decoder's first
@@ -205,42 +168,22 @@ struct Totals {
 // other masked lists through a copy whose excluded entries are 0.
 struct MaskedCounts {
     const unsigned char* counts;  // 16-bit, one per list position
-    const uint8_t* allowed;       // the mask, for a list of all 256 bytes
+    const uint8_t* excluded;      // the mask's bitmap, for a list of all 256 bytes
     alignas(16) unsigned char copy[2 * 256 + 16];  // 16: room for vector reads
 };
 
 inline Totals decodeTotals(const SymbolView& v, const Mask& mask, MaskedCounts& mc) {
     mc.counts = v.counts;
-    mc.allowed = nullptr;
+    mc.excluded = nullptr;
     if (mask.none()) return Totals{v.esc, v.total - v.esc};
-    switch (maskedSum(v, mask)) {
-    case MaskedSum::Full: {
-        mc.allowed = mask.allowed;
+    if (v.n == 256) {
+        mc.excluded = mask.bits;
         int32_t below, all;
-        allowedSums(v.counts, mask.allowed, 0, below, all);
+        allowedSums(v.counts, mask.bits, 0, below, all);
         return Totals{v.esc, all};
     }
-    case MaskedSum::Subtract: {
-        std::memcpy(mc.copy, v.counts, 2 * static_cast<size_t>(v.n));
-        int32_t all = 0;
-        forEachExcludedHeld(v, mask, [&](uint32_t, int32_t k) {
-            all += countAt(v, k);
-            store16(mc.copy + 2 * k, 0);
-        });
-        mc.counts = mc.copy;
-        return Totals{v.esc, v.total - v.esc - all};
-    }
-    default: {
-        int32_t sum = 0;
-        for (int32_t i = 0; i < v.n; ++i) {
-            const int32_t w = countAt(v, i) * mask.allowed[symbolAt(v, i)];
-            store16(mc.copy + 2 * i, static_cast<uint32_t>(w));
-            sum += w;
-        }
-        mc.counts = mc.copy;
-        return Totals{v.esc, sum};
-    }
-    }
+    mc.counts = mc.copy;
+    return Totals{v.esc, maskedCopy(v.symbols, v.counts, v.n, mask.bits, mc.copy)};
 }
 
 inline Totals decodeTotals(const SymbolView& v, const Mask& mask) {
@@ -261,7 +204,7 @@ struct Lookup {
 // damaged stream asks for it).
 inline Lookup decodeLookup(const SymbolView& v, const MaskedCounts& mc, int32_t u) {
     if (u < v.esc) return Lookup{-1, 0, v.esc, 0};
-    const Passing p = findPassing(mc.counts, v.n, u - v.esc, mc.allowed);
+    const Passing p = findPassing(mc.counts, v.n, u - v.esc, mc.excluded);
     if (p.index == v.n) return Lookup{-2, 0, 0, 0};
     return Lookup{static_cast<int32_t>(symbolAt(v, p.index)), v.esc + p.before, countAt(v, p.index), p.index};
 }
