@@ -9,10 +9,10 @@
 // CPU has byte shuffles (SSSE3, checked at run time); elsewhere plain
 // loops answer.
 //
-// The vector forms load whole 16-byte blocks and may read up to 16 bytes
-// past a list's end: every list lives in the pool, whose chunks keep that
-// much slack (Pool::kSlack). Lanes past the end are masked out, so what
-// they held never matters.
+// The vector forms load whole 16-byte blocks and may read up to 32 bytes
+// past a list's end (the counts of a last block of 16 bytes): every list
+// lives in the pool, whose chunks keep more slack than that (Pool::kSlack).
+// Lanes past the end are masked out, so what they held never matters.
 // Count sums fit 16-bit lanes: a record's counts never add up to more
 // than its total, which stays at or below 65535.
 #pragma once

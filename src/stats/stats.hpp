@@ -65,9 +65,11 @@ struct Mask {
         any = false;
     }
     void exclude(uint32_t b) {
-        bits[b >> 3] = static_cast<uint8_t>(bits[b >> 3] | 1u << (b & 7));
+        mark(b);
         any = true;
     }
+    // Sets b's bit only: for loops that settle `any` once.
+    void mark(uint32_t b) { bits[b >> 3] = static_cast<uint8_t>(bits[b >> 3] | 1u << (b & 7)); }
     bool allows(uint32_t b) const { return !isExcluded(bits, b); }
     bool none() const { return !any; }
 };
@@ -149,10 +151,7 @@ inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const StatsP
 // Excludes every byte of the record: what an escape out of it tells the
 // shorter contexts.
 inline void excludeSymbols(Mask& mask, const SymbolView& v) {
-    for (int32_t i = 0; i < v.n; ++i) {
-        const uint32_t b = symbolAt(v, i);
-        mask.bits[b >> 3] = static_cast<uint8_t>(mask.bits[b >> 3] | 1u << (b & 7));
-    }
+    for (int32_t i = 0; i < v.n; ++i) mask.mark(symbolAt(v, i));
     mask.any |= v.n > 0;
 }
 
