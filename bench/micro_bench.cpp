@@ -168,16 +168,23 @@ const Fixture& fixture(const std::string& file) {
     return *f;
 }
 
+// Codes a decision's outcome in coder units: the byte's interval [low,
+// low + freq) of a context with escape esc, or the escape (r >= 0).
+inline void encodeOutcome(rc::RCState& coder, const see::Estimate& est, bool found, int32_t low, int32_t freq,
+                          int32_t esc) {
+    if (found) {
+        rc::encodeFreq(coder, est.E + ((low - esc) << est.r), freq << est.r, est.A + est.E);
+    } else {
+        rc::encodeFreq(coder, 0, est.E, est.A + est.E);
+    }
+}
+
 // Encoder side of a decision: locate c, estimate the escape, code.
 inline void encodeDecision(rc::RCState& coder, const see::Etab& etab, const stats::SymbolView& v,
                            const stats::Mask& mask, uint32_t c, int32_t prevHit) {
     const stats::SymbInfo info = stats::getSymbInfo(c, mask, v);
     const see::Estimate est = see::escapeEstimate(etab, prevHit, info.esc, info.total);
-    if (info.found) {
-        rc::encodeFreq(coder, est.E + ((info.low - info.esc) << est.r), info.freq << est.r, est.A + est.E);
-    } else {
-        rc::encodeFreq(coder, 0, est.E, est.A + est.E);
-    }
+    encodeOutcome(coder, est, info.found, info.low, info.freq, info.esc);
 }
 
 // Decoder side of a decision: totals, estimate, target, owner, update.
@@ -343,11 +350,7 @@ void BM_CodingLayer(benchmark::State& state, const char* file) {
     for (auto _ : state) {
         const EscapeCase& e = cases[i];
         const see::Estimate est = see::escapeEstimate(etab, e.prevHit, e.esc, e.total);
-        if (!e.escaped && est.r >= 0) {
-            rc::encodeFreq(coder, est.E + ((e.low - e.esc) << est.r), e.freq << est.r, est.A + est.E);
-        } else {
-            rc::encodeFreq(coder, 0, est.E, est.A + est.E);
-        }
+        encodeOutcome(coder, est, !e.escaped && est.r >= 0, e.low, e.freq, e.esc);
         see::trainCell(etab, est.cell, e.escaped);
         if (coder.buffer.size() > (1 << 15)) coder.buffer.clear();
         if (++i == cases.size()) {

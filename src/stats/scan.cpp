@@ -7,11 +7,21 @@
 
 namespace quellpack::stats {
 
+namespace {
+
+// The count at position i, or 0 when the bitmap excludes its byte.
+inline int32_t allowedCount(const unsigned char* symbols, const unsigned char* counts, int32_t i,
+                            const uint8_t* excluded) {
+    return isExcluded(excluded, symbols[i]) ? 0 : static_cast<int32_t>(load16(counts + 2 * i));
+}
+
+}  // namespace
+
 void maskedSumsPlain(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
                      int32_t k, int32_t& below, int32_t& all) {
     below = all = 0;
     for (int32_t i = 0; i < n; ++i) {
-        const int32_t w = isExcluded(excluded, symbols[i]) ? 0 : static_cast<int32_t>(load16(counts + 2 * i));
+        const int32_t w = allowedCount(symbols, counts, i, excluded);
         if (i < k) below += w;
         all += w;
     }
@@ -21,7 +31,7 @@ int32_t maskedCopyPlain(const unsigned char* symbols, const unsigned char* count
                         unsigned char* out) {
     int32_t sum = 0;
     for (int32_t i = 0; i < n; ++i) {
-        const int32_t w = isExcluded(excluded, symbols[i]) ? 0 : static_cast<int32_t>(load16(counts + 2 * i));
+        const int32_t w = allowedCount(symbols, counts, i, excluded);
         store16(out + 2 * i, static_cast<uint32_t>(w));
         sum += w;
     }
@@ -60,6 +70,14 @@ inline __m128i firstBytes(int32_t m) {
     return _mm_cmpeq_epi8(excludedBit, _mm_setzero_si128());
 }
 
+// 0xFF for each of the list's bytes i..i+15 that the bitmap allows; 0 for
+// excluded bytes and for lanes past the list's end.
+[[gnu::target("ssse3")]] inline __m128i allowedBlock(const unsigned char* symbols, int32_t i, int32_t n, __m128i lo,
+                                                     __m128i hi) {
+    const __m128i keep = allowedBytes16(load128(symbols + i), lo, hi);
+    return n - i < 16 ? _mm_and_si128(keep, firstBytes(n - i)) : keep;
+}
+
 // The 16 counts at `counts` kept where `keep` has 0xFF, as two vectors.
 inline void keptCounts16(const unsigned char* counts, __m128i keep, __m128i& first, __m128i& second) {
     first = _mm_and_si128(load128(counts), _mm_unpacklo_epi8(keep, keep));
@@ -76,8 +94,7 @@ inline void keptCounts16(const unsigned char* counts, __m128i keep, __m128i& fir
     const int32_t kBlock = k & ~15;
     __m128i sum = _mm_setzero_si128(), low = _mm_setzero_si128();
     for (int32_t i = 0; i < n; i += 16) {
-        __m128i keep = allowedBytes16(load128(symbols + i), lo, hi);
-        if (n - i < 16) keep = _mm_and_si128(keep, firstBytes(n - i));
+        const __m128i keep = allowedBlock(symbols, i, n, lo, hi);
         __m128i first, second;
         if (i == kBlock) {
             keptCounts16(counts + 2 * i, _mm_and_si128(keep, firstBytes(k - i)), first, second);
@@ -96,8 +113,7 @@ inline void keptCounts16(const unsigned char* counts, __m128i keep, __m128i& fir
     const __m128i lo = load128(excluded), hi = load128(excluded + 16);
     __m128i sum = _mm_setzero_si128();
     for (int32_t i = 0; i < n; i += 16) {
-        __m128i keep = allowedBytes16(load128(symbols + i), lo, hi);
-        if (n - i < 16) keep = _mm_and_si128(keep, firstBytes(n - i));
+        const __m128i keep = allowedBlock(symbols, i, n, lo, hi);
         __m128i first, second;
         keptCounts16(counts + 2 * i, keep, first, second);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), first);
