@@ -47,7 +47,7 @@ int historyLength(size_t pos) { return static_cast<int>(std::min<size_t>(pos, pp
 int deepestHolding(const ppm::Tree& tree, const uint32_t* path, int depth, uint32_t c) {
     static const stats::Mask none;
     for (int j = depth; j > 0; --j)
-        if (stats::getSymbInfo(c, none, tree.nodes[path[j]].stats, tree.stats).found) return j;
+        if (stats::getSymbInfo(c, none, tree.nodes[path[j]].stats, tree.pool).found) return j;
     return 0;
 }
 
@@ -110,14 +110,14 @@ void record(Fixture& f) {
         for (;; --j) {
             const stats::Stats& st = f.tree.nodes[path[j]].stats;
             stats::DetScratch scratch;
-            const stats::SymbolView v = stats::view(st, f.tree.stats, scratch);
-            const stats::SymbInfo info = stats::getSymbInfo(c, mask, st, f.tree.stats);
+            const stats::SymbolView v = stats::view(st, f.tree.pool, scratch);
+            const stats::SymbInfo info = stats::getSymbInfo(c, mask, st, f.tree.pool);
             const auto from = static_cast<uint32_t>(f.excluded.size());
             f.excluded.insert(f.excluded.end(), excluded.begin(), excluded.end());
             const auto to = static_cast<uint32_t>(f.excluded.size());
-            f.decisions[stats::kindOf(st)].push_back(Decision{&f.tree.nodes[path[j]], c, prevHit, from, to});
+            f.decisions[stats::kindOf(st, f.tree.pool)].push_back(Decision{&f.tree.nodes[path[j]], c, prevHit, from, to});
             f.escapes.push_back(EscapeCase{prevHit, info.esc, info.total, !info.found, info.low, info.freq});
-            see::escapeUpdate(f.etab, info.total - info.esc, info.esc, prevHit, !info.found);
+            see::trainCell(f.etab, see::cellIndex(prevHit, info.esc, info.total), !info.found);
             if (info.found) break;
             stats::excludeSymbols(mask, v);
             for (int32_t i = 0; i < v.n; ++i) {
@@ -146,7 +146,7 @@ void dropShifted(Fixture& f) {
         std::erase_if(list, [&](const Decision& d) {
             prepareMask(mask, f, d);
             stats::DetScratch scratch;
-            const stats::SymbolView v = stats::view(d.node->stats, f.tree.stats, scratch);
+            const stats::SymbolView v = stats::view(d.node->stats, f.tree.pool, scratch);
             const stats::SymbInfo info = stats::getSymbInfo(d.c, mask, v);
             return see::escapeEstimate(f.etab, d.prevHit, info.esc, info.total).r < 0;
         });
@@ -212,7 +212,7 @@ std::vector<uint8_t> encodeAll(const Fixture& f, const std::vector<Decision>& li
     for (const Decision& d : list) {
         prepareMask(mask, f, d);
         stats::DetScratch scratch;
-        encodeDecision(coder, f.etab, stats::view(d.node->stats, f.tree.stats, scratch), mask, d.c, d.prevHit);
+        encodeDecision(coder, f.etab, stats::view(d.node->stats, f.tree.pool, scratch), mask, d.c, d.prevHit);
     }
     return rc::finishEncoder(coder);
 }
@@ -224,7 +224,7 @@ bool decodesBack(const Fixture& f, const std::vector<Decision>& list, const std:
     for (const Decision& d : list) {
         prepareMask(mask, f, d);
         stats::DetScratch scratch;
-        const stats::SymbolView v = stats::view(d.node->stats, f.tree.stats, scratch);
+        const stats::SymbolView v = stats::view(d.node->stats, f.tree.pool, scratch);
         const bool found = stats::getSymbInfo(d.c, mask, v).found;
         const int32_t sym = decodeDecision(coder, f.etab, v, mask, d.prevHit);
         if (sym != (found ? static_cast<int32_t>(d.c) : -1)) return false;
@@ -243,7 +243,7 @@ void cycleDecisions(benchmark::State& state, const Fixture& f, int kind, Step st
         const Decision& d = list[i];
         prepareMask(mask, f, d);
         stats::DetScratch scratch;
-        step(d, stats::view(d.node->stats, f.tree.stats, scratch), mask);
+        step(d, stats::view(d.node->stats, f.tree.pool, scratch), mask);
         if (++i == list.size()) {
             i = 0;
             restart();
@@ -327,7 +327,7 @@ void BM_EscapeEstimate(benchmark::State& state, const char* file) {
     for (auto _ : state) {
         const EscapeCase& e = cases[i];
         benchmark::DoNotOptimize(see::escapeEstimate(etab, e.prevHit, e.esc, e.total));
-        see::escapeUpdate(etab, e.total - e.esc, e.esc, e.prevHit, e.escaped);
+        see::trainCell(etab, see::cellIndex(e.prevHit, e.esc, e.total), e.escaped);
         if (++i == cases.size()) {
             i = 0;
             see::mk_etab(etab);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ppm/ppm.hpp"
+#include "ppm_buffers.hpp"
 #include "ppm/tree.hpp"
 #include "quellpack/error.hpp"
 
@@ -17,21 +18,21 @@ using namespace quellpack::ppm;
 namespace {
 
 bool present(const Tree& tree, const Node& node, uint32_t c) {
-    return stats::getSymbInfo(c, stats::Mask{}, node.stats, tree.stats).found;
+    return stats::getSymbInfo(c, stats::Mask{}, node.stats, tree.pool).found;
 }
 
 int32_t countOf(const Tree& tree, const Node& node, uint32_t c) {
-    const stats::SymbInfo info = stats::getSymbInfo(c, stats::Mask{}, node.stats, tree.stats);
+    const stats::SymbInfo info = stats::getSymbInfo(c, stats::Mask{}, node.stats, tree.pool);
     return info.found ? info.freq : 0;
 }
 
 int32_t escapeOf(const Tree& tree, const Node& node) {
-    return stats::getSymbInfo(0, stats::Mask{}, node.stats, tree.stats).esc;
+    return stats::getSymbInfo(0, stats::Mask{}, node.stats, tree.pool).esc;
 }
 
 // A context whose record is StDet(b, 1), as every new context starts.
 void expectFresh(const Tree& tree, const Node& node, uint32_t b) {
-    EXPECT_EQ(stats::kindOf(node.stats), stats::StDet);
+    EXPECT_EQ(stats::kindOf(node.stats, tree.pool), stats::StDet);
     EXPECT_EQ(countOf(tree, node, b), 1);
 }
 
@@ -200,8 +201,8 @@ TEST(ContextTree, FoundDepthDecidesWhichContextsAreCounted) {
     m.update(path, 3, 2, static_cast<uint8_t>(c));
     EXPECT_EQ(countOf(m.tree, *path[0], c), before[0]);
     EXPECT_EQ(countOf(m.tree, *path[1], c), before[1]);
-    EXPECT_EQ(stats::kindOf(path[0]->stats), stats::kindOf(rootStats));
-    EXPECT_EQ(stats::kindOf(path[1]->stats), stats::kindOf(d1Stats));
+    EXPECT_EQ(path[0]->stats.word, rootStats.word);
+    EXPECT_EQ(path[1]->stats.word, d1Stats.word);
     EXPECT_EQ(escapeOf(m.tree, *path[1]), escBefore[1]);
     EXPECT_EQ(countOf(m.tree, *path[2], c), before[2] + 11);
     EXPECT_EQ(escapeOf(m.tree, *path[2]), escBefore[2]);

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "stats/scan_plain.hpp"
 #include "stats/stats.hpp"
 
 using namespace quellpack::stats;
@@ -28,9 +29,9 @@ struct Record {
     }
 };
 
-Record inspect(const Stats& st, const StatsPool& pool) {
+Record inspect(const Stats& st, const Pool& pool) {
     const Mask all;
-    Record r{static_cast<int>(kindOf(st)), 0, 0};
+    Record r{static_cast<int>(kindOf(st, pool)), 0, 0};
     for (uint32_t b = 0; b < 256; ++b) {
         const SymbInfo info = getSymbInfo(b, all, st, pool);
         r.esc = info.esc;
@@ -40,16 +41,16 @@ Record inspect(const Stats& st, const StatsPool& pool) {
     return r;
 }
 
-bool present(const Stats& st, const StatsPool& pool, uint32_t c) { return getSymbInfo(c, Mask{}, st, pool).found; }
+bool present(const Stats& st, const Pool& pool, uint32_t c) { return getSymbInfo(c, Mask{}, st, pool).found; }
 
 // Counts one occurrence of c the way the model does: found when present.
-void add(Stats& st, StatsPool& pool, uint32_t c, int times = 1) {
+void add(Stats& st, Pool& pool, uint32_t c, int times = 1) {
     for (int i = 0; i < times; ++i) incrCount(c, present(st, pool, c), st, pool);
 }
 
 // The encoder's query followed by the narrowing an escape applies: together
 // they are what a context tells the next shorter one.
-SymbInfo query(uint32_t c, Mask& mask, const Stats& st, const StatsPool& pool) {
+SymbInfo query(uint32_t c, Mask& mask, const Stats& st, const Pool& pool) {
     const SymbInfo info = getSymbInfo(c, mask, st, pool);
     DetScratch scratch;
     if (!info.found) excludeSymbols(mask, view(st, pool, scratch));
@@ -67,7 +68,7 @@ void expectInfo(const SymbInfo& i, bool found, int32_t low, int32_t freq, int32_
 }  // namespace
 
 TEST(StatsTransitions, DetAnswersForItsOwnByteWhateverTheMask) {
-    StatsPool pool;
+    Pool pool;
     Stats st = newDet('s');
     expectInfo(getSymbInfo('s', Mask{}, st, pool), true, 6, 1, 7, 6);
     add(st, pool, 's', 3);  // count 34
@@ -81,7 +82,7 @@ TEST(StatsTransitions, DetAnswersForItsOwnByteWhateverTheMask) {
 
 TEST(StatsTransitions, DetMeetsSecondByteInByteOrder) {
     for (const uint32_t c : {50u, 150u}) {
-        StatsPool pool;
+        Pool pool;
         Stats st = newDet(100);
         add(st, pool, 100, 3);  // n = 34
         add(st, pool, c);
@@ -100,7 +101,7 @@ TEST(StatsTransitions, DetMeetsSecondByteInByteOrder) {
 }
 
 TEST(StatsTransitions, SmallInsertsAtFrontAndAtEnd) {
-    StatsPool pool;
+    Pool pool;
     Stats st = newDet(100);
     add(st, pool, 150);  // [100:1, 150:11], escape 11
     add(st, pool, 20);   // below everything: index 0
@@ -121,7 +122,7 @@ TEST(StatsTransitions, SmallInsertsAtFrontAndAtEnd) {
 }
 
 TEST(StatsTransitions, EleventhByteMakesLarge) {
-    StatsPool pool;
+    Pool pool;
     Stats st = newDet(5);
     for (uint32_t b = 6; b < 15; ++b) add(st, pool, b);  // ten bytes
     Record r = inspect(st, pool);
@@ -144,7 +145,7 @@ TEST(StatsTransitions, EleventhByteMakesLarge) {
 }
 
 TEST(StatsHalving, RootEscapeIsZeroUntilTheFirstHalving) {
-    StatsPool pool;
+    Pool pool;
     Stats root = newRootStats(pool);
     Record r = inspect(root, pool);
     EXPECT_EQ(r.kind, StLarge);
@@ -164,7 +165,7 @@ TEST(StatsHalving, RootEscapeIsZeroUntilTheFirstHalving) {
 }
 
 TEST(StatsHalving, DetHalvesOnlyPastTheLimit) {
-    StatsPool pool;
+    Pool pool;
     Stats st = newDet('q');
     add(st, pool, 'q', 5957);
     EXPECT_EQ(inspect(st, pool).count['q'], 65528);  // 65528 + 6 = 65534 stays
@@ -176,7 +177,7 @@ TEST(StatsHalving, DetHalvesOnlyPastTheLimit) {
 }
 
 TEST(StatsHalving, SmallHalvesInTheCallThatPassesTheLimit) {
-    StatsPool pool;
+    Pool pool;
     Stats st = newDet(1);
     for (uint32_t b = 2; b <= 9; ++b) add(st, pool, b);  // nine bytes, escape 46
     add(st, pool, 2, 5945);
@@ -197,7 +198,7 @@ TEST(StatsHalving, SmallHalvesInTheCallThatPassesTheLimit) {
 }
 
 TEST(StatsHalving, LargeKeepsAbsentBytesAbsentAndSmallCountsAsTheyAre) {
-    StatsPool pool;
+    Pool pool;
     Stats st = newDet(0);                                  // byte 0 keeps count 1
     for (uint32_t b = 1; b <= 10; ++b) add(st, pool, b);  // ten bytes of 11
     int halvings = 0;
@@ -222,7 +223,7 @@ TEST(StatsHalving, LargeKeepsAbsentBytesAbsentAndSmallCountsAsTheyAre) {
 }
 
 TEST(StatsExclusion, EscapeExcludesExactlyTheRecordsBytes) {
-    StatsPool pool;
+    Pool pool;
     Stats small = newDet(30);
     add(small, pool, 10);
     add(small, pool, 20);  // [10:11, 20:11, 30:1], escape 16
@@ -255,7 +256,7 @@ TEST(StatsExclusion, EscapeExcludesExactlyTheRecordsBytes) {
 }
 
 TEST(StatsDecoderQueries, TotalsAndLookupAtTheEdges) {
-    StatsPool pool;
+    Pool pool;
     DetScratch scratch;
     Stats det = newDet('s');
     Mask noS;
@@ -307,7 +308,7 @@ TEST(StatsDecoderQueries, TotalsAndLookupAtTheEdges) {
 TEST(StatsDecoderQueries, EncoderAndDecoderAgreeOnRandomRecords) {
     std::mt19937 rng(2024);
     for (int round = 0; round < 300; ++round) {
-        StatsPool pool;
+        Pool pool;
         const uint32_t alphabet = 1 + rng() % (round % 3 == 0 ? 256 : 16);
         Stats st = newDet(rng() % alphabet);
         const int events = static_cast<int>(rng() % (round % 10 == 0 ? 20000 : 300));
@@ -348,17 +349,17 @@ namespace {
 
 // A list of the given bytes and counts written straight into the pool, in
 // the block that ends its chunk: vector scans read past it into the slack.
-Stats listAtChunkEnd(StatsPool& pool, const std::vector<uint8_t>& syms, const std::vector<int32_t>& counts,
+Stats listAtChunkEnd(Pool& pool, const std::vector<uint8_t>& syms, const std::vector<int32_t>& counts,
                      int32_t escape) {
     const uint32_t n = static_cast<uint32_t>(syms.size());
     const uint32_t units = listUnits(n);
     constexpr uint32_t kMask = Pool::kChunk - 1;
-    pool.units.alloc(1);
-    while ((pool.units.next & kMask) + units < Pool::kChunk)
-        pool.units.alloc(std::min(Pool::kChunk - (pool.units.next & kMask) - units, Pool::kMaxBlock));
-    const uint32_t index = pool.units.alloc(units);
+    pool.alloc(1);
+    while (static_cast<uint32_t>(pool.next & kMask) + units < Pool::kChunk)
+        pool.alloc(std::min(Pool::kChunk - static_cast<uint32_t>(pool.next & kMask) - units, Pool::kMaxBlock));
+    const uint32_t index = pool.alloc(units);
     EXPECT_EQ((index + units) & kMask, 0u);
-    unsigned char* b = pool.units.at(index);
+    unsigned char* b = pool.at(index);
     int32_t total = escape;
     for (int32_t c : counts) total += c;
     store32(b, static_cast<uint32_t>(escape) | static_cast<uint32_t>(total) << 16);
@@ -367,8 +368,7 @@ Stats listAtChunkEnd(StatsPool& pool, const std::vector<uint8_t>& syms, const st
         listSymbols(b)[i] = syms[i];
         store16(listCounts(b, n) + 2 * i, static_cast<uint32_t>(counts[i]));
     }
-    const StatKind kind = n > static_cast<uint32_t>(kMaxSmall) ? StLarge : StSmall;
-    return Stats{static_cast<uint32_t>(kind) << 30 | index};
+    return listStats(index);
 }
 
 }  // namespace
@@ -395,7 +395,7 @@ TEST(StatsScans, QueriesMatchPlainSumsOnListsOfEveryLength) {
                 if (used + counts[i] > budget) counts[i] = 1;
                 used += counts[i] - 1;
             }
-            StatsPool pool;
+            Pool pool;
             const Stats st = listAtChunkEnd(pool, syms, counts, escape);
             std::vector<int32_t> count(256, 0);
             for (size_t i = 0; i < syms.size(); ++i) count[syms[i]] = counts[i];

@@ -3,7 +3,7 @@
 #include "driver/capitals.hpp"
 
 #include "driver/capitals_stream.hpp"
-#include "ppm/ppm.hpp"
+#include "driver/memory_reader.hpp"
 
 namespace quellpack::driver {
 
@@ -22,7 +22,7 @@ size_t capitalsEncodedLength(const uint8_t* data, size_t n) {
 void capitalsEncode(std::vector<uint8_t>& data, size_t encodedLength) {
     const std::vector<uint8_t> raw = std::move(data);
     CapitalsReader reader;
-    reader.raw = ppm::bufferReader(raw.data(), raw.size());
+    reader.raw = bufferReader(raw.data(), raw.size());
     data.assign(encodedLength, 0);
     size_t got = 0;
     for (size_t n; got < encodedLength && (n = readCapitals(reader, data.data() + got, encodedLength - got)) > 0;)

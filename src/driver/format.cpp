@@ -9,6 +9,7 @@
 
 #include "driver/capitals.hpp"
 #include "driver/capitals_stream.hpp"
+#include "driver/memory_reader.hpp"
 #include "driver/test_seam.hpp"
 #include "ppm/ppm.hpp"
 #include "quellpack/quellpack.hpp"
@@ -27,7 +28,7 @@ constexpr size_t kMinFileSize = kHeaderSize + 4;
 constexpr size_t kChunk = size_t{1} << 14;
 
 // Serves a byte string in chunks.
-Reader memoryReader(std::span<const uint8_t> bytes) { return ppm::bufferReader(bytes.data(), bytes.size()); }
+Reader memoryReader(std::span<const uint8_t> bytes) { return driver::bufferReader(bytes.data(), bytes.size()); }
 
 Writer appendTo(std::vector<uint8_t>& out) {
     return [&out](const uint8_t* data, size_t n) { out.insert(out.end(), data, data + n); };
@@ -73,11 +74,11 @@ void writeCompressed(const Source& source, bool text, uint64_t n, const Writer& 
     auto raw = std::make_shared<Limited>(Limited{source.open(), source.size});
     driver::CapitalsReader capitals;
     capitals.raw = limitedReader(raw);
-    const ppm::ChunkReader modelInput =
-        text ? ppm::ChunkReader([&capitals](uint8_t* buf, size_t cap) { return driver::readCapitals(capitals, buf, cap); })
-             : ppm::ChunkReader(capitals.raw);
+    const Reader modelInput =
+        text ? Reader([&capitals](uint8_t* buf, size_t cap) { return driver::readCapitals(capitals, buf, cap); })
+             : Reader(capitals.raw);
     bool first = true;
-    const ppm::ChunkWriter coded = [&](const uint8_t* data, size_t count) {
+    const Writer coded = [&](const uint8_t* data, size_t count) {
         if (first && count > 0) {
             const uint8_t flagged = static_cast<uint8_t>(data[0] | (text ? driver::TEXT_FLAG : 0));
             write(&flagged, 1);
@@ -153,7 +154,7 @@ void decompressReader(const Reader& read, const Writer& write, const Options& op
     // The first coded bytes are already read; the decoder never looks at
     // the first one, so the flag needs no clearing.
     size_t startLeft = kMinFileSize - kHeaderSize;
-    const ppm::ChunkReader coded = [&](uint8_t* buf, size_t capacity) {
+    const Reader coded = [&](uint8_t* buf, size_t capacity) {
         if (startLeft > 0) {
             const size_t take = std::min(capacity, startLeft);
             std::memcpy(buf, start + kMinFileSize - startLeft, take);
@@ -164,9 +165,9 @@ void decompressReader(const Reader& read, const Writer& write, const Options& op
     };
     driver::CapitalsWriter capitals;
     capitals.out = write;
-    const ppm::ChunkWriter out =
-        text ? ppm::ChunkWriter([&capitals](const uint8_t* data, size_t count) { driver::writeCapitals(capitals, data, count); })
-             : ppm::ChunkWriter(write);
+    const Writer out =
+        text ? Writer([&capitals](const uint8_t* data, size_t count) { driver::writeCapitals(capitals, data, count); })
+             : Writer(write);
     const ppm::ProgressFn progress = modelProgress(options, n);
     ppm::decompress(coded, n, out, progress ? &progress : nullptr);
     if (text && !driver::finishCapitals(capitals)) throw Error(ErrorKind::Damaged);

@@ -1,29 +1,34 @@
 #include <algorithm>
-#include <cstring>
+#include <vector>
 
-#include "ppm/cursor.hpp"
 #include "ppm/model.hpp"
 #include "ppm/ppm.hpp"
-#include "ppm/tree.hpp"
+#include "ppm/walk.hpp"
 
 namespace quellpack::ppm {
 
 namespace {
-constexpr size_t kProgressStep = size_t{1} << 20;
 constexpr size_t kChunk = size_t{1} << 14;
 constexpr size_t kFlushAt = size_t{1} << 14;
-}
 
-void compress(size_t n, const ChunkReader& read, const ChunkWriter& write, const ProgressFn* progress) {
-    Tree tree;
-    initTree(tree);
+// Codes byte c: in the deepest of its contexts that knows it, after an
+// escape from each deeper one.
+inline void encodeSymbol(Coding& k, Walk& w, uint32_t c) {
+    walkByte(w, [&](stats::Stats st, const stats::SymbolView& v, int, int32_t& position) {
+        // The root holds every byte and never excludes the one coded, so
+        // the walk always ends there at the latest.
+        return estimateSymbol(k, w, st, v, c, position);
+    });
+}
+}  // namespace
+
+void compress(size_t n, const Reader& read, const Writer& write, const ProgressFn* progress) {
+    Walk w;
+    startWalk(w);
     Coding k;
     k.coder = rc::newEncoder(std::min(n + 20, kFlushAt + 64));
     see::mk_etab(k.etab);
 
-    uint8_t window[kMaxOrder + 1];
-    int hlen = 0;
-    ContextCursor cur;
     std::vector<uint8_t> chunk(std::min(n, kChunk));
     size_t chunkPos = 0, chunkLen = 0;
     for (size_t pos = 0; pos < n; ++pos) {
@@ -37,29 +42,7 @@ void compress(size_t n, const ChunkReader& read, const ChunkWriter& write, const
                 k.coder.buffer.clear();
             }
         }
-        const uint32_t c = chunk[chunkPos++];
-        findContexts(tree, cur, window, hlen);
-        k.mask.reset();
-        int foundDepth = cur.depth;
-        int32_t foundPosition;
-        for (;; --foundDepth) {
-            const stats::Stats st = tree.nodes[cur.index[foundDepth]].stats;
-            stats::DetScratch scratch;
-            const stats::SymbolView v = stats::view(st, tree.stats, scratch);
-            const stats::SymbInfo info = stats::kindOf(st) == stats::StDet ? stats::getSymbInfo(c, k.mask, st, tree.stats)
-                                                                           : stats::getSymbInfo(c, k.mask, v);
-            foundPosition = info.index;
-            if (encodeInContext(k, v, info, c)) break;
-            // The root holds every byte and never excludes the one coded,
-            // so the walk always ends there at the latest.
-            walkAll(tree, cur, window, hlen);
-        }
-        k.prevHit = foundDepth == cur.depth ? 1 : 0;
-        window[hlen] = static_cast<uint8_t>(c);
-        const int wlen = hlen + 1;
-        updateTree(tree, cur.index, cur.depth, foundDepth, window, wlen, foundPosition);
-        rememberFollower(tree, cur, c);
-        hlen = advanceHistory(window, wlen);
+        encodeSymbol(k, w, chunk[chunkPos++]);
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }
     const std::vector<uint8_t> rest = rc::finishEncoder(k.coder);

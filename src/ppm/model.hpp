@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "ppm/walk.hpp"
 #include "quellpack/error.hpp"
 #include "rc/range_coder.hpp"
 #include "see/see.hpp"
@@ -16,12 +17,10 @@
 
 namespace quellpack::ppm {
 
-// What encoder and decoder thread through every decision.
+// What encoder and decoder thread through every decision, beside the walk.
 struct Coding {
     rc::RCState coder;
-    stats::Mask mask;
     see::Etab etab;
-    int32_t prevHit = 1;
 };
 
 [[noreturn]] inline void damaged() { throw Error(ErrorKind::Damaged); }
@@ -52,10 +51,14 @@ inline void encodeShifted(rc::RCState& coder, const stats::SymbolView& v, const 
     }
 }
 
-// Codes byte c, or the escape, in the context `v`; returns whether c was
-// coded. On an escape the context's bytes are excluded from the mask.
-inline bool encodeInContext(Coding& k, const stats::SymbolView& v, const stats::SymbInfo& info, uint32_t c) {
-    const see::Estimate est = see::escapeEstimate(k.etab, k.prevHit, info.esc, info.total);
+// The encoder's decision in one context (record st, seen as v): codes byte
+// c there, returning it with its place in the list in `position`, or codes
+// the escape and returns -1, the context's bytes then excluded.
+[[gnu::always_inline]] inline int32_t estimateSymbol(Coding& k, Walk& w, stats::Stats st, const stats::SymbolView& v,
+                                                     uint32_t c, int32_t& position) {
+    const stats::SymbInfo info = stats::getSymbInfo(c, w.mask, st, v);
+    position = info.index;
+    const see::Estimate est = see::escapeEstimate(k.etab, w.prevHit, info.esc, info.total);
     if (est.r >= 0) {
         if (info.found) {
             rc::encodeFreq(k.coder, est.E + ((info.low - info.esc) << est.r), info.freq << est.r, est.A + est.E);
@@ -63,11 +66,14 @@ inline bool encodeInContext(Coding& k, const stats::SymbolView& v, const stats::
             rc::encodeFreq(k.coder, 0, est.E, est.A + est.E);
         }
     } else {
-        encodeShifted(k.coder, v, k.mask, info, c, est);
+        encodeShifted(k.coder, v, w.mask, info, c, est);
     }
     see::trainCell(k.etab, est.cell, !info.found);
-    if (!info.found) stats::excludeSymbols(k.mask, v);
-    return info.found;
+    if (!info.found) {
+        stats::excludeSymbols(w.mask, v);
+        return -1;
+    }
+    return static_cast<int32_t>(c);
 }
 
 // Decoder side of a decision with r < 0, given its target t.
@@ -116,21 +122,21 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
     damaged();
 }
 
-// Decodes one decision in the context `v`: a byte, or -1 for the escape
+// The decoder's decision in the context `v`: a byte, or -1 for the escape
 // (whose bytes are then excluded from the mask). A decoded byte's position
 // in the list goes to `position` (-1 when not known).
-[[gnu::always_inline]] inline int32_t decodeInContext(Coding& k, const stats::SymbolView& v, int32_t& position) {
+[[gnu::always_inline]] inline int32_t decodeSymbol(Coding& k, Walk& w, const stats::SymbolView& v, int32_t& position) {
     position = -1;
     stats::MaskedCounts mc;
-    const stats::Totals tt = stats::decodeTotals(v, k.mask, mc);
-    const see::Estimate est = see::escapeEstimate(k.etab, k.prevHit, tt.esc, tt.esc + tt.sum);
+    const stats::Totals tt = stats::decodeTotals(v, w.mask, mc);
+    const see::Estimate est = see::escapeEstimate(k.etab, w.prevHit, tt.esc, tt.esc + tt.sum);
     const int32_t G = est.A + est.E;
     if (G <= 0) damaged();
     const int32_t t = rc::getFreq(k.coder, G);
     if (t >= G) damaged();
     int32_t sym;
     if (est.r < 0) {
-        sym = decodeShifted(k.coder, v, k.mask, tt.esc, est, t);
+        sym = decodeShifted(k.coder, v, w.mask, tt.esc, est, t);
     } else if (t < est.E) {
         rc::decodeUpdate(k.coder, 0, est.E);
         sym = -1;
@@ -142,7 +148,7 @@ inline int32_t decodeShifted(rc::RCState& coder, const stats::SymbolView& v, con
         position = lk.index;
     }
     see::trainCell(k.etab, est.cell, sym < 0);
-    if (sym < 0) stats::excludeSymbols(k.mask, v);
+    if (sym < 0) stats::excludeSymbols(w.mask, v);
     return sym;
 }
 

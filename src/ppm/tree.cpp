@@ -22,19 +22,19 @@ uint32_t newBranch(Tree& tree, const uint8_t* window, int j) {
 uint32_t newTable(Tree& tree, uint32_t n, const unsigned char* keys, const unsigned char* children, uint32_t b,
                   uint32_t child) {
     if (n + 1 > kListChildren) {
-        const uint32_t index = tree.stats.units.alloc(kDirectUnits);
-        unsigned char* t = tree.stats.units.at(index);
-        std::memset(t + 4, 0, 4 * 256);
-        for (uint32_t i = 0; i < n; ++i) stats::store32(t + 4 * (1 + keys[i]), stats::load32(children + 4 * i));
-        stats::store32(t + 4 * (1 + b), child);
-        stats::store32(t, n + 1);
+        const uint32_t index = tree.pool.alloc(kDirectUnits);
+        const ChildTable t{tree.pool.at(index)};
+        std::memset(t.slot(0), 0, 4 * 256);
+        for (uint32_t i = 0; i < n; ++i) stats::store32(t.slot(keys[i]), stats::load32(children + 4 * i));
+        stats::store32(t.slot(b), child);
+        stats::store32(t.base, n + 1);
         return index;
     }
-    const uint32_t index = tree.stats.units.alloc(listTableUnits(n + 1));
-    unsigned char* t = tree.stats.units.at(index);
-    stats::store32(t, n + 1);
-    unsigned char* newKeys = t + 4;
-    unsigned char* newChildren = t + 4 * (1 + (n + 1 + 3) / 4);
+    const uint32_t index = tree.pool.alloc(listTableUnits(n + 1));
+    const ChildTable t{tree.pool.at(index)};
+    stats::store32(t.base, n + 1);
+    unsigned char* newKeys = t.keys();
+    unsigned char* newChildren = t.children(n + 1);
     std::memcpy(newKeys, keys, n);
     newKeys[n] = static_cast<unsigned char>(b);
     std::memcpy(newChildren, children, 4 * n);
@@ -58,27 +58,27 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
         node.link = newTable(tree, 1, &node.key, oldChild, b, child);
         return;
     }
-    unsigned char* t = tree.stats.units.at(node.link);
-    const uint32_t n = stats::load32(t);
-    if (n > kListChildren) {
-        stats::store32(t + 4 * (1 + b), child);
-        stats::store32(t, n + 1);
+    const ChildTable t{tree.pool.at(node.link)};
+    const uint32_t n = t.count();
+    if (t.direct()) {
+        stats::store32(t.slot(b), child);
+        stats::store32(t.base, n + 1);
         return;
     }
-    const uint32_t index = newTable(tree, n, t + 4, t + 4 * (1 + (n + 3) / 4), b, child);
-    tree.stats.units.release(node.link, listTableUnits(n));
+    const uint32_t index = newTable(tree, n, t.keys(), t.children(n), b, child);
+    tree.pool.release(node.link, listTableUnits(n));
     node.link = index;
 }
 
 }  // namespace
 
-void initTree(Tree& tree) { newNode(tree, Leaf, stats::newRootStats(tree.stats), 0, 0); }
+void initTree(Tree& tree) { newNode(tree, Leaf, stats::newRootStats(tree.pool), 0, 0); }
 
 void growTree(Tree& tree, uint32_t deepest, const uint8_t* window, int i) {
     const uint32_t branch = newBranch(tree, window, i);
     addChild(tree, tree.nodes[deepest], window[i], branch);
 }
 
-size_t treeBytes(const Tree& tree) { return tree.nodes.bytes() + tree.stats.units.bytes(); }
+size_t treeBytes(const Tree& tree) { return tree.nodes.bytes() + tree.pool.bytes(); }
 
 }  // namespace quellpack::ppm

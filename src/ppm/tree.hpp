@@ -37,13 +37,31 @@ static_assert(sizeof(Node) == 10);
 constexpr uint32_t kListChildren = 128;
 constexpr uint32_t kDirectUnits = 1 + 256;
 
-inline uint32_t listTableUnits(uint32_t n) { return 1 + (n + 3) / 4 + n; }
+constexpr uint32_t keyUnits(uint32_t n) { return (n + 3) / 4; }
+constexpr uint32_t listTableUnits(uint32_t n) { return 1 + keyUnits(n) + n; }
+
+// A child table as its parts; Byte is unsigned char, const or not.
+template <class Byte>
+struct ChildTableOf {
+    Byte* base;
+    uint32_t count() const { return stats::load32(base); }
+    bool direct() const { return count() > kListChildren; }
+    // Direct table: the slot of byte b.
+    Byte* slot(uint32_t b) const { return base + 4 * (1 + b); }
+    // List table of n children: the keys, then the children.
+    Byte* keys() const { return base + 4; }
+    Byte* children(uint32_t n) const { return base + 4 * (1 + keyUnits(n)); }
+};
+using ChildTable = ChildTableOf<unsigned char>;
+using ConstChildTable = ChildTableOf<const unsigned char>;
+static_assert(kDirectUnits <= stats::Pool::kMaxBlock && listTableUnits(kListChildren) <= stats::Pool::kMaxBlock,
+              "every child table fits a pool block");
 
 // Child tables live in the statistics pool: both grow one entry at a time
 // through the same block sizes, so each reuses what the other set free.
 struct Tree {
     stats::ChunkedArray<Node> nodes;
-    stats::StatsPool stats;
+    stats::Pool pool;
     // Order-2 contexts by their two bytes (most recent first), filled as
     // walks find them: walks start at depth 2 instead of the root.
     std::unique_ptr<uint32_t[]> order2{new uint32_t[65536]()};
@@ -56,14 +74,12 @@ void initTree(Tree& tree);
 inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
     if (node.kind == CxDet) return node.key == b ? node.link : 0;
     if (node.kind == Leaf) return 0;
-    const unsigned char* t = tree.stats.units.at(node.link);
-    const uint32_t n = stats::load32(t);
-    if (n > kListChildren) return stats::load32(t + 4 * (1 + b));
-    const unsigned char* keys = t + 4;
-    const unsigned char* children = t + 4 * (1 + (n + 3) / 4);
-    const int32_t k = stats::indexOfByte(keys, static_cast<int32_t>(n), b);
+    const ConstChildTable t{tree.pool.at(node.link)};
+    const uint32_t n = t.count();
+    if (n > kListChildren) return stats::load32(t.slot(b));
+    const int32_t k = stats::indexOfByte(t.keys(), static_cast<int32_t>(n), b);
     if (k < 0) return 0;
-    return stats::load32(children + 4 * k);
+    return stats::load32(t.children(n) + 4 * k);
 }
 
 // The contexts of the next byte: index[0] is the root, index[d] the longest
@@ -105,7 +121,7 @@ inline void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDe
     for (int j = depth; j >= foundDepth; --j) {
         Node& node = tree.nodes[index[j]];
         stats::Stats st = node.stats;  // packed field: counted through a copy
-        stats::incrCount(c, j == foundDepth, st, tree.stats, j == foundDepth ? foundPosition : -1);
+        stats::incrCount(c, j == foundDepth, st, tree.pool, j == foundDepth ? foundPosition : -1);
         node.stats = st;
     }
     const int i = wlen - 2 - depth;

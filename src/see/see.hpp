@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "stats/constants.hpp"
+
 namespace quellpack::see {
 
 constexpr int kRows = 8;
@@ -27,17 +29,10 @@ struct Estimate {
 // selects it.
 void mk_etab(Etab& etab);
 
-// v shifted left by e bits, or arithmetically right by -e bits.
-inline int32_t scaleBy(int32_t v, int32_t e) {
-    if (e > 0) return static_cast<int32_t>(static_cast<uint32_t>(v) << e);
-    if (e < 0) return v >> -e;
-    return v;
-}
-
 // Index of the escWeight of the cell chosen by a decision's features.
 inline int cellIndex(int32_t prevHit, int32_t esc, int32_t total) {
     const int a = total >= 256 ? 1 : 0;
-    const int b = esc != 6 ? 1 : 0;
+    const int b = esc != stats::kDetEscape ? 1 : 0;
     const int row = 2 * (2 * b + a) + prevHit;
     const int q = (50 * esc) / total;
     return 2 * (row * kCells + q);
@@ -94,11 +89,6 @@ inline void trainCell(Etab& etab, int cell, bool escaped) {
     } else {
         symWeight += 2;
     }
-}
-
-// Trains the cell of a decision, chosen as escapeEstimate chose it.
-inline void escapeUpdate(Etab& etab, int32_t S, int32_t esc, int32_t prevHit, bool escaped) {
-    trainCell(etab, cellIndex(prevHit, esc, S + esc), escaped);
 }
 
 }  // namespace quellpack::see

@@ -56,15 +56,19 @@ struct Pool {
     static constexpr int kBits = 16;                 // units per chunk: 64 Ki
     static constexpr uint32_t kChunk = 1u << kBits;
     static constexpr uint32_t kMaxBlock = 260;       // units
-    static constexpr uint32_t kMaxChunks = 1u << 14; // 2^30 units: 4 GiB
+    // As many chunks as a record's 31-bit list index reaches: 2^31 units,
+    // 8 GiB.
+    static constexpr uint32_t kMaxChunks = 1u << 15;
+    static constexpr uint64_t kMaxUnits = uint64_t{kMaxChunks} << kBits;
     // Vector scans may read a little past a block; each chunk ends in this
-    // many zeroed bytes so that the last block's reads stay inside it.
+    // many zeroed bytes so that the last block's reads stay inside it
+    // (tied to the scans' read-ahead in scan.hpp).
     // Only committed pages count as memory, so units are left unwritten
     // until handed out.
     static constexpr size_t kSlack = 64;
 
     std::vector<std::unique_ptr<unsigned char[]>> chunks;
-    uint32_t next = 0;                   // first unused unit
+    uint64_t next = 0;                   // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
 
     unsigned char* at(uint32_t i) { return chunks[i >> kBits].get() + 4 * (i & (kChunk - 1)); }
@@ -78,12 +82,12 @@ struct Pool {
         }
         if ((next >> kBits) >= chunks.size() || (next & (kChunk - 1)) + units > kChunk) {
             if (chunks.size() >= kMaxChunks) throw std::bad_alloc();
-            next = static_cast<uint32_t>(chunks.size()) << kBits;
+            next = uint64_t{chunks.size()} << kBits;
             chunks.emplace_back(new unsigned char[4 * kChunk + kSlack]);
             std::memset(chunks.back().get() + 4 * kChunk, 0, kSlack);
             if (next == 0) next = 1;  // keep index 0 free
         }
-        const uint32_t i = next;
+        const auto i = static_cast<uint32_t>(next);
         next += units;
         return i;
     }

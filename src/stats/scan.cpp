@@ -1,4 +1,5 @@
 #include "stats/scan.hpp"
+#include "stats/scan_plain.hpp"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <tmmintrin.h>
@@ -136,7 +137,8 @@ bool useShuffle() {
 void maskedSums(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
                 int32_t k, int32_t& below, int32_t& all) {
 #if defined(QUELLPACK_BYTE_SHUFFLE)
-    // A single entry (an StDet seen as a list) has no slack to read past.
+    // A single entry (an StDet seen as a list) has too little slack for
+    // the shuffle form's two blocks of counts (see DetScratch).
     if (n > 1 && useShuffle()) return maskedSumsShuffle(symbols, counts, n, excluded, k, below, all);
 #endif
     maskedSumsPlain(symbols, counts, n, excluded, k, below, all);

@@ -11,12 +11,13 @@
 //
 // The vector forms load whole 16-byte blocks and may read up to 32 bytes
 // past a list's end (the counts of a last block of 16 bytes): every list
-// lives in the pool, whose chunks keep more slack than that (Pool::kSlack).
+// lives in the pool, whose chunks keep at least that much slack.
 // Lanes past the end are masked out, so what they held never matters.
 // Count sums fit 16-bit lanes: a record's counts never add up to more
 // than its total, which stays at or below 65535.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -26,6 +27,10 @@
 #include "stats/pool.hpp"
 
 namespace quellpack::stats {
+
+constexpr size_t kScanBlock = 16;                  // bytes per vector load
+constexpr size_t kScanReadAhead = 2 * kScanBlock;  // most read past a list's end
+static_assert(Pool::kSlack >= kScanReadAhead, "a list at a chunk's end is scanned inside the chunk");
 
 #if defined(__SSE2__)
 
@@ -153,12 +158,6 @@ void maskedSums(const unsigned char* symbols, const unsigned char* counts, int32
 // (n counts, rounded up to 16 with zeros); returns their sum.
 int32_t maskedCopy(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
                    unsigned char* out);
-
-// The plain forms of the two above, which CPUs without byte shuffles use.
-void maskedSumsPlain(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
-                     int32_t k, int32_t& below, int32_t& all);
-int32_t maskedCopyPlain(const unsigned char* symbols, const unsigned char* counts, int32_t n, const uint8_t* excluded,
-                        unsigned char* out);
 
 // Where a running sum of counts passes a target: the first index whose
 // count takes the sum above `target`, with the sum before it.

@@ -8,8 +8,6 @@ namespace {
 
 inline void setLength(unsigned char* list, uint32_t n) { list[4] = static_cast<unsigned char>(n - 1); }
 
-inline Stats listStats(StatKind kind, uint32_t index) { return Stats{static_cast<uint32_t>(kind) << 30 | index}; }
-
 // Stores escape and total, halving every count and the escape first when
 // the total passed the limit. Entry k's count is passed separately because
 // before halving it may not fit its 16 bits.
@@ -30,14 +28,14 @@ void finishList(unsigned char* b, uint32_t n, int32_t escape, int32_t total, uin
 }
 
 // A copy of the list `old` (n bytes) with c inserted at k, in a new block.
-uint32_t insertIntoList(StatsPool& pool, const unsigned char* old, uint32_t n, uint32_t k, uint32_t c) {
-    const uint32_t index = pool.units.alloc(listUnits(n + 1));
-    unsigned char* b = pool.units.at(index);
+uint32_t insertIntoList(Pool& pool, const unsigned char* old, uint32_t n, uint32_t k, uint32_t c) {
+    const uint32_t index = pool.alloc(listUnits(n + 1));
+    unsigned char* b = pool.at(index);
     setLength(b, n + 1);
     unsigned char* syms = listSymbols(b);
     unsigned char* counts = listCounts(b, n + 1);
-    const unsigned char* oldSyms = old + kListHeader;
-    const unsigned char* oldCounts = old + kListHeader + n;
+    const unsigned char* oldSyms = listSymbols(old);
+    const unsigned char* oldCounts = listCounts(old, n);
     std::memcpy(syms, oldSyms, k);
     syms[k] = static_cast<unsigned char>(c);
     std::memcpy(syms + k + 1, oldSyms + k, n - k);
@@ -47,9 +45,9 @@ uint32_t insertIntoList(StatsPool& pool, const unsigned char* old, uint32_t n, u
 }
 
 // StDet(s, n) meets a second byte c: a two-byte StSmall.
-void detToSmall(uint32_t c, int32_t x, Stats& st, StatsPool& pool) {
-    const uint32_t index = pool.units.alloc(listUnits(2));
-    unsigned char* b = pool.units.at(index);
+void detToSmall(uint32_t c, int32_t x, Stats& st, Pool& pool) {
+    const uint32_t index = pool.alloc(listUnits(2));
+    unsigned char* b = pool.at(index);
     setLength(b, 2);
     const uint32_t s = detSymbol(st);
     const int32_t n = detCount(st);
@@ -60,7 +58,7 @@ void detToSmall(uint32_t c, int32_t x, Stats& st, StatsPool& pool) {
     store16(listCounts(b, 2) + 2 * (1 - k), static_cast<uint32_t>(n));
     const int32_t escape = kDetEscape + x;
     finishList(b, 2, escape, n + kIncrement + escape, k, kIncrement);
-    st = listStats(StSmall, index);
+    st = listStats(index);
 }
 
 }  // namespace
@@ -78,21 +76,21 @@ SymbInfo getSymbInfoMasked(uint32_t c, const Mask& mask, const SymbolView& v) {
     return SymbInfo{false, 0, v.esc, v.esc + all, v.esc, 0};
 }
 
-Stats newRootStats(StatsPool& pool) {
-    const uint32_t index = pool.units.alloc(listUnits(256));
-    unsigned char* b = pool.units.at(index);
+Stats newRootStats(Pool& pool) {
+    const uint32_t index = pool.alloc(listUnits(256));
+    unsigned char* b = pool.at(index);
     store32(b, 0u | 256u << 16);
     setLength(b, 256);
     for (uint32_t s = 0; s < 256; ++s) {
         listSymbols(b)[s] = static_cast<unsigned char>(s);
         store16(listCounts(b, 256) + 2 * s, 1);
     }
-    return listStats(StLarge, index);
+    return listStats(index);
 }
 
-void incrCountSlow(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position) {
+void incrCountSlow(uint32_t c, bool found, Stats& st, Pool& pool, int32_t position) {
     const int32_t x = found ? 0 : kEscapeIncrement;
-    if (kindOf(st) == StDet) {
+    if (isDet(st)) {
         if (detSymbol(st) == c) {
             int32_t count = detCount(st) + kIncrement;
             if (count + kDetEscape > kHalveAbove) count = count / 2 + 1;
@@ -102,7 +100,7 @@ void incrCountSlow(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t p
         }
         return;
     }
-    unsigned char* b = pool.units.at(listIndex(st));
+    unsigned char* b = pool.at(listIndex(st));
     const uint32_t head = load32(b);
     const uint32_t n = listLength(b);
     const int32_t escape = static_cast<int32_t>(head & 0xFFFF) + x;
@@ -129,10 +127,10 @@ void incrCountSlow(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t p
         setLength(b, n + 1);
     } else {
         index = insertIntoList(pool, b, n, k, c);
-        pool.units.release(listIndex(st), listUnits(n));
+        pool.release(listIndex(st), listUnits(n));
     }
-    st = listStats(n + 1 > static_cast<uint32_t>(kMaxSmall) ? StLarge : StSmall, index);
-    finishList(pool.units.at(index), n + 1, escape, total, k, kIncrement);
+    st = listStats(index);
+    finishList(pool.at(index), n + 1, escape, total, k, kIncrement);
 }
 
 }  // namespace quellpack::stats

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "stats/constants.hpp"
 #include "stats/pool.hpp"
 #include "stats/scan.hpp"
 
@@ -18,29 +19,29 @@ namespace quellpack::stats {
 
 enum StatKind : uint32_t { StDet = 0, StSmall = 1, StLarge = 2 };
 
-constexpr int32_t kDetEscape = 6;        // escape frequency of every StDet
 constexpr int32_t kIncrement = 11;       // count added per occurrence
 constexpr int32_t kEscapeIncrement = 5;  // escape added when the byte was new
 constexpr int32_t kMaxSmall = 10;        // an eleventh byte makes an StLarge
 constexpr int32_t kHalveAbove = 65535;   // totals are kept at or below this
 
-// A context's record in one word: the kind in the top two bits, then for an
-// StDet its byte (bits 16..23) and count (bits 0..15), for the other kinds
-// the pool index of its list. A list is: unit 0 = escape | total << 16,
-// unit 1 = number of bytes n, then n byte values in ascending order, then
-// their n counts as 16-bit values.
+// A context's record in one word. The top bit tells a list from an StDet:
+// an StDet keeps its byte (bits 16..23) and count (bits 0..15), a list the
+// pool index of its block in the other 31 bits. StSmall and StLarge differ
+// only in their length, so the word does not spend a bit on them. A list
+// is: unit 0 = escape | total << 16, unit 1 = number of bytes n, then n
+// byte values in ascending order, then their n counts as 16-bit values.
 struct Stats {
     uint32_t word;
 };
 
-struct StatsPool {
-    Pool units;
-};
+constexpr uint32_t kListBit = 1u << 31;
+static_assert(Pool::kMaxUnits - 1 <= kListBit - 1, "every pool index fits a list's word");
 
-inline StatKind kindOf(Stats st) { return static_cast<StatKind>(st.word >> 30); }
+inline bool isDet(Stats st) { return (st.word & kListBit) == 0; }
 inline uint32_t detSymbol(Stats st) { return st.word >> 16 & 0xFF; }
 inline int32_t detCount(Stats st) { return static_cast<int32_t>(st.word & 0xFFFF); }
-inline uint32_t listIndex(Stats st) { return st.word & 0x3FFFFFFF; }
+inline uint32_t listIndex(Stats st) { return st.word & (kListBit - 1); }
+inline Stats listStats(uint32_t index) { return Stats{kListBit | index}; }
 
 inline Stats newDet(uint32_t b) { return Stats{b << 16 | 1}; }
 
@@ -50,7 +51,15 @@ constexpr uint32_t kListHeader = 5;
 inline uint32_t listUnits(uint32_t n) { return (kListHeader + 3 * n + 3) / 4; }
 inline uint32_t listLength(const unsigned char* list) { return list[4] + 1u; }
 inline unsigned char* listSymbols(unsigned char* list) { return list + kListHeader; }
+inline const unsigned char* listSymbols(const unsigned char* list) { return list + kListHeader; }
 inline unsigned char* listCounts(unsigned char* list, uint32_t n) { return list + kListHeader + n; }
+inline const unsigned char* listCounts(const unsigned char* list, uint32_t n) { return list + kListHeader + n; }
+
+// The record's kind: StSmall and StLarge follow from the list's length.
+inline StatKind kindOf(Stats st, const Pool& pool) {
+    if (isDet(st)) return StDet;
+    return listLength(pool.at(listIndex(st))) > static_cast<uint32_t>(kMaxSmall) ? StLarge : StSmall;
+}
 
 // Exclusion mask: bytes rejected by longer contexts for the current byte,
 // one bit per byte (set: excluded). As a bitmap it is cleared in two
@@ -74,11 +83,19 @@ struct Mask {
     bool none() const { return !any; }
 };
 
-// Room for an StDet's single entry when it is seen as a list, with the
-// zeroed slack that the vector scans may read past it.
+// Room for an StDet's single entry when it is seen as a list (its byte at
+// 0, its count at kDetCounts), with the zeroed bytes that the scans of a
+// single entry read past it: one block of bytes and one of counts. The
+// masked scans read two blocks of counts and take their plain forms for a
+// single entry (scan.cpp).
 struct DetScratch {
+    static constexpr size_t kDetCounts = 2;
     unsigned char bytes[32];
 };
+static_assert(sizeof(DetScratch::bytes) >= kScanBlock && sizeof(DetScratch::bytes) >= DetScratch::kDetCounts + kScanBlock,
+              "the one-block scans of a single entry stay inside its scratch");
+static_assert(sizeof(DetScratch::bytes) < DetScratch::kDetCounts + 2 * kScanBlock,
+              "if this fails, the masked scans' single-entry guard can go");
 
 // A record seen as its sorted bytes and their counts, whatever its kind.
 struct SymbolView {
@@ -93,17 +110,18 @@ inline uint32_t symbolAt(const SymbolView& v, int32_t i) { return v.symbols[i]; 
 inline int32_t countAt(const SymbolView& v, int32_t i) { return static_cast<int32_t>(load16(v.counts + 2 * i)); }
 
 // Returns the view of `st`; an StDet's single entry is kept in `scratch`.
-inline SymbolView view(Stats st, const StatsPool& pool, DetScratch& scratch) {
-    if (kindOf(st) == StDet) {
+inline SymbolView view(Stats st, const Pool& pool, DetScratch& scratch) {
+    if (isDet(st)) {
         scratch = DetScratch{};
+        unsigned char* counts = scratch.bytes + DetScratch::kDetCounts;
         scratch.bytes[0] = static_cast<unsigned char>(detSymbol(st));
-        store16(scratch.bytes + 2, static_cast<uint32_t>(detCount(st)));
-        return SymbolView{scratch.bytes, scratch.bytes + 2, 1, kDetEscape, detCount(st) + kDetEscape};
+        store16(counts, static_cast<uint32_t>(detCount(st)));
+        return SymbolView{scratch.bytes, counts, 1, kDetEscape, detCount(st) + kDetEscape};
     }
-    const unsigned char* b = pool.units.at(listIndex(st));
+    const unsigned char* b = pool.at(listIndex(st));
     const uint32_t head = load32(b);
     const uint32_t n = listLength(b);
-    return SymbolView{b + kListHeader, b + kListHeader + n, static_cast<int32_t>(n),
+    return SymbolView{listSymbols(b), listCounts(b, n), static_cast<int32_t>(n),
                       static_cast<int32_t>(head & 0xFFFF), static_cast<int32_t>(head >> 16)};
 }
 
@@ -135,17 +153,22 @@ inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, const SymbolView& v) {
     return SymbInfo{false, 0, v.esc, v.total, v.esc, 0};
 }
 
-// As above for a record; an StDet answers from its own word, without
-// consulting the mask for its byte.
-inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const StatsPool& pool) {
-    if (kindOf(st) == StDet) {
+// As above for the record `st` seen as `v`: an StDet answers from its own
+// word, without consulting the mask for its byte.
+inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const SymbolView& v) {
+    if (isDet(st)) {
         const int32_t n = detCount(st);
         if (detSymbol(st) == c) return SymbInfo{true, kDetEscape, n, n + kDetEscape, kDetEscape, 0};
         const int32_t w = mask.allows(detSymbol(st)) ? n : 0;
         return SymbInfo{false, 0, kDetEscape, w + kDetEscape, kDetEscape, 0};
     }
+    return getSymbInfo(c, mask, v);
+}
+
+// As above for a record in `pool`.
+inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const Pool& pool) {
     DetScratch scratch;
-    return getSymbInfo(c, mask, view(st, pool, scratch));
+    return getSymbInfo(c, mask, st, view(st, pool, scratch));
 }
 
 // Excludes every byte of the record: what an escape out of it tells the
@@ -215,22 +238,22 @@ inline Lookup decodeLookup(const SymbolView& v, const Mask& mask, int32_t u) {
 }
 
 // The general count update, for any case incrCount does not settle inline.
-void incrCountSlow(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position);
+void incrCountSlow(uint32_t c, bool found, Stats& st, Pool& pool, int32_t position);
 
 // Counts an occurrence of c; `found` tells whether c was present. Grows the
 // record's kind when c is new and halves it when its total passes the limit.
 // `position`, when not -1, is where c stands in the record (SymbInfo.index).
 // The common case, a byte found where the position is known and no halving
 // is due, is settled here without a call.
-inline void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_t position = -1) {
+inline void incrCount(uint32_t c, bool found, Stats& st, Pool& pool, int32_t position = -1) {
     if (found) {
-        if (kindOf(st) == StDet) {
+        if (isDet(st)) {
             if (detCount(st) + kIncrement + kDetEscape <= kHalveAbove) {
                 st.word += kIncrement;
                 return;
             }
         } else if (position >= 0) {
-            unsigned char* b = pool.units.at(listIndex(st));
+            unsigned char* b = pool.at(listIndex(st));
             const uint32_t head = load32(b);
             if ((head >> 16) + kIncrement <= static_cast<uint32_t>(kHalveAbove)) {
                 unsigned char* count = listCounts(b, listLength(b)) + 2 * position;
@@ -244,6 +267,6 @@ inline void incrCount(uint32_t c, bool found, Stats& st, StatsPool& pool, int32_
 }
 
 // The root's record: all 256 bytes with count 1 and escape 0.
-Stats newRootStats(StatsPool& pool);
+Stats newRootStats(Pool& pool);
 
 }  // namespace quellpack::stats
