@@ -13,18 +13,17 @@ constexpr size_t kFlushAt = size_t{1} << 14;
 
 // Codes byte c: in the deepest of its contexts that knows it, after an
 // escape from each deeper one.
-inline void encodeSymbol(Coding& k, Walk& w, uint32_t c) {
-    walkByte(w, [&](stats::Stats st, const stats::SymbolView& v, int, int32_t& position) {
-        // The root holds every byte and never excludes the one coded, so
-        // the walk always ends there at the latest.
-        return estimateSymbol(k, w, st, v, c, position);
+inline void encodeSymbol(Coding& k, Tree& tree, Walk& w, uint32_t c) {
+    walkByte(tree, w, [&](const stats::SymbolView& v, int32_t& position) {
+        return estimateSymbol(k, w, v, c, position);
     });
 }
 }  // namespace
 
 void compress(size_t n, const Reader& read, const Writer& write, const ProgressFn* progress) {
+    Tree tree;
+    initTree(tree);
     Walk w;
-    startWalk(w);
     Coding k;
     k.coder = rc::newEncoder(std::min(n + 20, kFlushAt + 64));
     see::mk_etab(k.etab);
@@ -42,7 +41,7 @@ void compress(size_t n, const Reader& read, const Writer& write, const ProgressF
                 k.coder.buffer.clear();
             }
         }
-        encodeSymbol(k, w, chunk[chunkPos++]);
+        encodeSymbol(k, tree, w, chunk[chunkPos++]);
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }
     const std::vector<uint8_t> rest = rc::finishEncoder(k.coder);

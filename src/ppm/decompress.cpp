@@ -12,21 +12,21 @@ constexpr size_t kChunk = size_t{1} << 14;
 
 // Decodes the next byte: deepest context first, one shorter after each
 // escape.
-inline uint32_t decodeByte(Coding& k, Walk& w) {
-    return walkByte(w, [&](stats::Stats, const stats::SymbolView& v, int depth, int32_t& position) {
-        const int32_t sym = decodeSymbol(k, w, v, position);
-        if (sym < 0 && depth == 0) damaged();  // nothing can escape the root
-        if (sym >= 0 && k.coder.overrun) damaged();
-        return sym;
+inline uint32_t decodeByte(Coding& k, Tree& tree, Walk& w) {
+    const uint32_t sym = walkByte(tree, w, [&](const stats::SymbolView& v, int32_t& position) {
+        return decodeSymbol(k, w, v, position);
     });
+    if (k.coder.overrun) damaged();
+    return sym;
 }
 }  // namespace
 
 void decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress) {
     if (n == 0) return;
     std::vector<uint8_t> coded(kChunk);
+    Tree tree;
+    initTree(tree);
     Walk w;
-    startWalk(w);
     Coding k;
     k.coder = rc::newDecoder(nullptr, 0, [&read, &coded](const uint8_t*& data) {
         data = coded.data();
@@ -37,7 +37,7 @@ void decompress(const Reader& read, size_t n, const Writer& write, const Progres
     out.reserve(std::min(n, kChunk));
 
     for (size_t pos = 0; pos < n; ++pos) {
-        out.push_back(static_cast<uint8_t>(decodeByte(k, w)));
+        out.push_back(static_cast<uint8_t>(decodeByte(k, tree, w)));
         if (out.size() == kChunk) {
             write(out.data(), out.size());
             out.clear();

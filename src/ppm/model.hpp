@@ -51,12 +51,12 @@ inline void encodeShifted(rc::RCState& coder, const stats::SymbolView& v, const 
     }
 }
 
-// The encoder's decision in one context (record st, seen as v): codes byte
-// c there, returning it with its place in the list in `position`, or codes
-// the escape and returns -1, the context's bytes then excluded.
-[[gnu::always_inline]] inline int32_t estimateSymbol(Coding& k, Walk& w, stats::Stats st, const stats::SymbolView& v,
-                                                     uint32_t c, int32_t& position) {
-    const stats::SymbInfo info = stats::getSymbInfo(c, w.mask, st, v);
+// The encoder's decision in the context `v`: codes byte c there, returning
+// it with its place in the list in `position`, or codes the escape and
+// returns -1, the context's bytes then excluded.
+[[gnu::always_inline]] inline int32_t estimateSymbol(Coding& k, Walk& w, const stats::SymbolView& v, uint32_t c,
+                                                     int32_t& position) {
+    const stats::SymbInfo info = stats::getSymbInfo(c, w.mask, v);
     position = info.index;
     const see::Estimate est = see::escapeEstimate(k.etab, w.prevHit, info.esc, info.total);
     if (est.r >= 0) {

@@ -10,12 +10,14 @@
 
 #include "ppm/cursor.hpp"
 #include "ppm/tree.hpp"
+#include "quellpack/error.hpp"
 #include "stats/stats.hpp"
 
 namespace quellpack::ppm {
 
+// The walk's state between bytes. The tree is kept apart: the calls that
+// grow it would otherwise make the compiler keep this state in memory.
 struct Walk {
-    Tree tree;
     ContextCursor cursor;
     uint8_t window[kMaxOrder + 1];  // the history (hlen bytes), then the byte coded
     int hlen = 0;
@@ -23,39 +25,38 @@ struct Walk {
     int32_t prevHit = 1;  // whether the last byte was coded in its deepest context
 };
 
-// The walk before the first byte: the initial tree, no history.
-inline void startWalk(Walk& w) { initTree(w.tree); }
-
 // Lets the tree learn byte c, coded in the context at foundDepth (where c
 // stands at `position` of its record, -1 when not known), and moves on.
-inline void learnByte(Walk& w, uint32_t c, int foundDepth, int32_t position) {
+inline void learnByte(Tree& tree, Walk& w, uint32_t c, int foundDepth, int32_t position) {
     ContextCursor& cur = w.cursor;
     w.prevHit = foundDepth == cur.depth ? 1 : 0;
     w.window[w.hlen] = static_cast<uint8_t>(c);
     const int wlen = w.hlen + 1;
-    updateTree(w.tree, cur.index, cur.depth, foundDepth, w.window, wlen, position);
-    rememberFollower(w.tree, cur, c);
+    updateTree(tree, cur.index, cur.depth, foundDepth, w.window, wlen, position);
+    rememberFollower(tree, cur, c);
     w.hlen = advanceHistory(w.window, wlen);
 }
 
-// Walks one byte. decide(st, v, depth, position) makes the decision in
-// the context at `depth` (its record st, seen as v): it returns the byte
-// coded there, setting `position`, or -1 for an escape. Returns the byte.
+// Walks one byte over `tree`. decide(v, position) makes the decision in
+// one context, whose record it sees as v: it returns the byte coded there,
+// setting `position`, or -1 for an escape. Returns the byte.
 template <class Decide>
-[[gnu::always_inline]] inline uint32_t walkByte(Walk& w, Decide&& decide) {
-    findContexts(w.tree, w.cursor, w.window, w.hlen);
+[[gnu::always_inline]] inline uint32_t walkByte(Tree& tree, Walk& w, Decide&& decide) {
+    findContexts(tree, w.cursor, w.window, w.hlen);
     w.mask.reset();
     for (int depth = w.cursor.depth;; --depth) {
-        const stats::Stats st = w.tree.nodes[w.cursor.index[depth]].stats;
         stats::DetScratch scratch;
-        const stats::SymbolView v = stats::view(st, w.tree.pool, scratch);
+        const stats::SymbolView v = stats::view(tree.nodes[w.cursor.index[depth]].stats, tree.pool, scratch);
         int32_t position;
-        const int32_t sym = decide(st, v, depth, position);
+        const int32_t sym = decide(v, position);
         if (sym >= 0) {
-            learnByte(w, static_cast<uint32_t>(sym), depth, position);
+            learnByte(tree, w, static_cast<uint32_t>(sym), depth, position);
             return static_cast<uint32_t>(sym);
         }
-        walkAll(w.tree, w.cursor, w.window, w.hlen);
+        // The root holds every byte and never excludes the one coded: only
+        // damaged coded bytes decode an escape from it.
+        if (depth == 0) throw Error(ErrorKind::Damaged);
+        walkAll(tree, w.cursor, w.window, w.hlen);
     }
 }
 

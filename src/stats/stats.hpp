@@ -145,30 +145,26 @@ struct SymbInfo {
 SymbInfo getSymbInfoMasked(uint32_t c, const Mask& mask, const SymbolView& v);
 
 // Locates c in the record: found with its interval, or the escape's interval
-// [0, esc). The mask is read, not narrowed: see excludeSymbols.
+// [0, esc). The mask is read, not narrowed: see excludeSymbols. Only an
+// StDet is seen with a single entry (a list holds two bytes or more): it
+// answers from that entry without consulting the mask for its byte.
 inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, const SymbolView& v) {
+    if (v.n == 1) {
+        const uint32_t s = symbolAt(v, 0);
+        const int32_t n = countAt(v, 0);
+        if (s == c) return SymbInfo{true, v.esc, n, v.total, v.esc, 0};
+        return SymbInfo{false, 0, v.esc, (mask.allows(s) ? n : 0) + v.esc, v.esc, 0};
+    }
     if (!mask.none()) return getSymbInfoMasked(c, mask, v);
     const int32_t k = positionOf(v, c);
     if (holdsAt(v, k, c)) return SymbInfo{true, v.esc + sumCounts(v.counts, k), countAt(v, k), v.total, v.esc, k};
     return SymbInfo{false, 0, v.esc, v.total, v.esc, 0};
 }
 
-// As above for the record `st` seen as `v`: an StDet answers from its own
-// word, without consulting the mask for its byte.
-inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const SymbolView& v) {
-    if (isDet(st)) {
-        const int32_t n = detCount(st);
-        if (detSymbol(st) == c) return SymbInfo{true, kDetEscape, n, n + kDetEscape, kDetEscape, 0};
-        const int32_t w = mask.allows(detSymbol(st)) ? n : 0;
-        return SymbInfo{false, 0, kDetEscape, w + kDetEscape, kDetEscape, 0};
-    }
-    return getSymbInfo(c, mask, v);
-}
-
 // As above for a record in `pool`.
 inline SymbInfo getSymbInfo(uint32_t c, const Mask& mask, Stats st, const Pool& pool) {
     DetScratch scratch;
-    return getSymbInfo(c, mask, st, view(st, pool, scratch));
+    return getSymbInfo(c, mask, view(st, pool, scratch));
 }
 
 // Excludes every byte of the record: what an escape out of it tells the
