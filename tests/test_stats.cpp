@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "guarded_run.hpp"
+#include "stats/region.hpp"
 #include "stats/scan_plain.hpp"
 #include "stats/stats.hpp"
 
@@ -462,3 +464,66 @@ TEST(StatsScans, QueriesMatchPlainSumsOnListsOfEveryLength) {
         }
     }
 }
+
+namespace {
+
+// Takes chunks of assorted sizes, fills each with its own pattern, and
+// checks that none overwrote another and that each is aligned for the scans.
+bool chunksHoldTheirBytes(Region& region) {
+    std::vector<std::pair<unsigned char*, size_t>> taken;
+    for (size_t k = 0; k < 40; ++k) {
+        const size_t bytes = 4 * Pool::kChunk + Pool::kSlack + 977 * k;
+        unsigned char* p = takeChunk(region, bytes);
+        if (reinterpret_cast<uintptr_t>(p) % 16 != 0) return false;
+        std::memset(p, static_cast<int>(k), bytes);
+        taken.emplace_back(p, bytes);
+    }
+    for (size_t k = 0; k < taken.size(); ++k) {
+        const auto [p, bytes] = taken[k];
+        if (std::count(p, p + bytes, static_cast<unsigned char>(k)) != static_cast<ptrdiff_t>(bytes)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(StatsRegion, ChunksAreDisjointAlignedAndSharedByAModel) {
+    Region region;
+    EXPECT_TRUE(chunksHoldTheirBytes(region));
+
+    // A pool and an array drawing on one region keep their own contents.
+    Pool pool;
+    ChunkedArray<uint32_t> array;
+    array.region = pool.region;
+    std::vector<uint32_t> blocks;
+    for (uint32_t i = 0; i < 3 * Pool::kChunk; ++i) {
+        if (i % 7 == 0) {
+            blocks.push_back(pool.alloc(7));
+            store32(pool.at(blocks.back()), i);
+        }
+        array[array.push()] = ~i;
+    }
+    EXPECT_GT(pool.chunks.size(), 1u);
+    for (uint32_t i = 0; i < 3 * Pool::kChunk; ++i) {
+        ASSERT_EQ(array[i], ~i);
+        if (i % 7 == 0) {
+            ASSERT_EQ(load32(pool.at(blocks[i / 7])), i);
+        }
+    }
+}
+
+#if !QPTEST_ASAN
+// In a child: chunks under a small address-space limit, which refuses the
+// reservation, so they come from the allocator.
+[[noreturn]] void takeChunksUnderALimit() {
+    const struct rlimit lim = {size_t{512} << 20, size_t{512} << 20};
+    ::setrlimit(RLIMIT_AS, &lim);
+    Region region;
+    const bool ok = chunksHoldTheirBytes(region);
+    std::_Exit(ok && region.base == nullptr ? 0 : 1);
+}
+
+TEST(StatsRegion, ChunksStillComeWhenNoAddressSpaceCanBeReserved) {
+    EXPECT_EXIT(takeChunksUnderALimit(), ::testing::ExitedWithCode(0), "");
+}
+#endif

@@ -64,7 +64,19 @@ struct Tree {
     stats::Pool pool;
     // Order-2 contexts by their two bytes (most recent first), filled as
     // walks find them: walks start at depth 2 instead of the root.
-    std::unique_ptr<uint32_t[]> order2{new uint32_t[65536]()};
+    uint32_t* order2;
+
+    // All of a tree's memory comes from one region.
+    Tree() {
+        nodes.region = stats.units.region;
+        order2 = newOrder2Table(*stats.units.region);
+    }
+    Tree(const Tree&) = delete;
+    Tree& operator=(const Tree&) = delete;
+
+    static uint32_t* newOrder2Table(stats::Region& region) {
+        return static_cast<uint32_t*>(std::memset(stats::takeChunk(region, 4 * 65536), 0, 4 * 65536));
+    }
 };
 
 // Builds the initial tree: a root Leaf knowing all 256 bytes once.

@@ -8,7 +8,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
+
+#include "stats/region.hpp"
 
 namespace quellpack::stats {
 
@@ -33,8 +36,14 @@ inline void store16(unsigned char* p, uint32_t v) {
 template <class T, int kBits = 16>
 struct ChunkedArray {
     static constexpr uint32_t kChunk = 1u << kBits;
-    std::vector<std::unique_ptr<T[]>> chunks;
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
+    std::vector<T*> chunks;  // owned by the region
+    std::shared_ptr<Region> region = newRegion();
     uint32_t size = 0;
+
+    ChunkedArray() = default;
+    ChunkedArray(const ChunkedArray&) = delete;  // the chunks belong to one owner
+    ChunkedArray& operator=(const ChunkedArray&) = delete;
 
     T& operator[](uint32_t i) { return chunks[i >> kBits][i & (kChunk - 1)]; }
     const T& operator[](uint32_t i) const { return chunks[i >> kBits][i & (kChunk - 1)]; }
@@ -43,7 +52,7 @@ struct ChunkedArray {
     uint32_t push() {
         if ((size & (kChunk - 1)) == 0) {
             if (size == UINT32_MAX - kChunk + 1) throw std::bad_alloc();
-            chunks.emplace_back(new T[kChunk]);
+            chunks.push_back(reinterpret_cast<T*>(takeChunk(*region, sizeof(T) * kChunk)));
         }
         return size++;
     }
@@ -67,12 +76,17 @@ struct Pool {
     // until handed out.
     static constexpr size_t kSlack = 64;
 
-    std::vector<std::unique_ptr<unsigned char[]>> chunks;
+    std::vector<unsigned char*> chunks;  // owned by the region
+    std::shared_ptr<Region> region = newRegion();
     uint64_t next = 0;                   // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
 
-    unsigned char* at(uint32_t i) { return chunks[i >> kBits].get() + 4 * (i & (kChunk - 1)); }
-    const unsigned char* at(uint32_t i) const { return chunks[i >> kBits].get() + 4 * (i & (kChunk - 1)); }
+    Pool() = default;
+    Pool(const Pool&) = delete;  // the chunks belong to one owner
+    Pool& operator=(const Pool&) = delete;
+
+    unsigned char* at(uint32_t i) { return chunks[i >> kBits] + 4 * (i & (kChunk - 1)); }
+    const unsigned char* at(uint32_t i) const { return chunks[i >> kBits] + 4 * (i & (kChunk - 1)); }
 
     // Returns a block of `units` units (1..kMaxBlock), uninitialised.
     uint32_t alloc(uint32_t units) {
@@ -83,8 +97,8 @@ struct Pool {
         if ((next >> kBits) >= chunks.size() || (next & (kChunk - 1)) + units > kChunk) {
             if (chunks.size() >= kMaxChunks) throw std::bad_alloc();
             next = uint64_t{chunks.size()} << kBits;
-            chunks.emplace_back(new unsigned char[4 * kChunk + kSlack]);
-            std::memset(chunks.back().get() + 4 * kChunk, 0, kSlack);
+            chunks.push_back(takeChunk(*region, 4 * kChunk + kSlack));
+            std::memset(chunks.back() + 4 * kChunk, 0, kSlack);
             if (next == 0) next = 1;  // keep index 0 free
         }
         const auto i = static_cast<uint32_t>(next);

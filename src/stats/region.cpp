@@ -1,0 +1,114 @@
+#include "stats/region.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#if defined(_WIN32)
+#include <windows.h>
+#elif defined(__unix__) || defined(__APPLE__)
+#include <sys/mman.h>
+#define QUELLPACK_REGION_MMAP 1
+#endif
+
+// A sanitizer must see each chunk as its own allocation to catch a read
+// that runs past one: its builds take every chunk from the allocator.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUELLPACK_REGION_OFF 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+#define QUELLPACK_REGION_OFF 1
+#endif
+#endif
+
+namespace quellpack::stats {
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+// Address space reserved per model: more than the tree's indices can reach.
+constexpr uint64_t kReserve = uint64_t{64} << 30;
+// The first part of a model stays on small pages: a huge page commits
+// 2 MiB at its first touch, which a small model would pay in memory for
+// no gain in time.
+constexpr size_t kSmallPagesPart = size_t{16} << 20;
+constexpr size_t kChunkAlign = 64;
+// Windows commits the reservation in steps of this many bytes.
+constexpr size_t kCommitStep = size_t{1} << 20;
+
+inline size_t roundUp(size_t v, size_t to) { return (v + to - 1) / to * to; }
+
+// The platform's calls: reserve address space (null when refused), make a
+// part of it usable, give it all back.
+#if defined(QUELLPACK_REGION_OFF)
+void* reserveSpace(size_t) { return nullptr; }
+bool commitSpace(unsigned char*, size_t) { return true; }
+void releaseSpace(void*, size_t) {}
+#elif defined(_WIN32)
+void* reserveSpace(size_t length) { return VirtualAlloc(nullptr, length, MEM_RESERVE, PAGE_NOACCESS); }
+bool commitSpace(unsigned char* p, size_t length) {
+    return VirtualAlloc(p, length, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+}
+void releaseSpace(void* p, size_t) { VirtualFree(p, 0, MEM_RELEASE); }
+#elif defined(QUELLPACK_REGION_MMAP)
+void* reserveSpace(size_t length) {
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+#ifdef MAP_NORESERVE
+    flags |= MAP_NORESERVE;  // pages count as memory only once touched
+#endif
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+bool commitSpace(unsigned char*, size_t) { return true; }  // the kernel commits on first touch
+void releaseSpace(void* p, size_t length) { munmap(p, length); }
+#else
+void* reserveSpace(size_t) { return nullptr; }
+bool commitSpace(unsigned char*, size_t) { return true; }
+void releaseSpace(void*, size_t) {}
+#endif
+
+// Reserves the range, or leaves the region without one.
+void reserve(Region& r) {
+    r.tried = true;
+    if constexpr (sizeof(void*) < 8) return;
+    const size_t length = static_cast<size_t>(kReserve + kHugePage);
+    r.mapping = reserveSpace(length);
+    if (r.mapping == nullptr) return;
+    r.mappingSize = length;
+    r.base = reinterpret_cast<unsigned char*>(roundUp(reinterpret_cast<uintptr_t>(r.mapping), kHugePage));
+    r.size = static_cast<size_t>(kReserve);
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+    // Advice only: a kernel without huge pages ignores it.
+    madvise(r.base, kSmallPagesPart, MADV_NOHUGEPAGE);
+    madvise(r.base + kSmallPagesPart, r.size - kSmallPagesPart, MADV_HUGEPAGE);
+#endif
+}
+
+// Makes [0, end) of the reservation usable; false when the system refuses.
+bool commitTo(Region& r, size_t end) {
+    if (end <= r.committed) return true;
+    const size_t to = std::min(roundUp(end, kCommitStep), r.size);
+    if (!commitSpace(r.base + r.committed, to - r.committed)) return false;
+    r.committed = to;
+    return true;
+}
+
+}  // namespace
+
+unsigned char* takeChunk(Region& r, size_t bytes) {
+    if (!r.tried) reserve(r);
+    const size_t start = roundUp(r.used, kChunkAlign);
+    if (r.base != nullptr && start <= r.size && bytes <= r.size - start && commitTo(r, start + bytes)) {
+        r.used = start + bytes;
+        return r.base + start;
+    }
+    // operator new[] aligns to 16 only; the scans need no more than that.
+    r.plain.emplace_back(new unsigned char[bytes]);
+    return r.plain.back().get();
+}
+
+Region::~Region() {
+    if (mapping != nullptr) releaseSpace(mapping, mappingSize);
+}
+
+}  // namespace quellpack::stats
