@@ -9,14 +9,15 @@
 namespace quellpack::ppm {
 
 namespace {
-constexpr size_t kProgressStep = size_t{1} << 20;
+constexpr size_t kProgressStep = size_t{1} << 14;
 constexpr size_t kChunk = size_t{1} << 14;
 constexpr size_t kFlushAt = size_t{1} << 14;
 }
 
-void compress(size_t n, const ChunkReader& read, const ChunkWriter& write, const ProgressFn* progress) {
+void compress(size_t n, const ChunkReader& read, const ChunkWriter& write, const ProgressFn* progress, uint64_t memoryLimit) {
+    stats::MemoryBudget budget{memoryLimit};
     Tree tree;
-    initTree(tree);
+    initTree(tree, &budget);
     Coding k;
     k.coder = rc::newEncoder(std::min(n + 20, kFlushAt + 64));
     see::mk_etab(k.etab);

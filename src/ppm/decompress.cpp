@@ -9,15 +9,16 @@
 namespace quellpack::ppm {
 
 namespace {
-constexpr size_t kProgressStep = size_t{1} << 20;
+constexpr size_t kProgressStep = size_t{1} << 14;
 constexpr size_t kChunk = size_t{1} << 14;
 }
 
-void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, const ProgressFn* progress) {
+void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, const ProgressFn* progress, uint64_t memoryLimit) {
     if (n == 0) return;
     std::vector<uint8_t> coded(kChunk);
+    stats::MemoryBudget budget{memoryLimit};
     Tree tree;
-    initTree(tree);
+    initTree(tree, &budget);
     Coding k;
     k.coder = rc::newDecoder(nullptr, 0, [&read, &coded](const uint8_t*& data) {
         data = coded.data();

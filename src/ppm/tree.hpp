@@ -49,8 +49,9 @@ struct Tree {
     std::unique_ptr<uint32_t[]> order2{new uint32_t[65536]()};
 };
 
-// Builds the initial tree: a root Leaf knowing all 256 bytes once.
-void initTree(Tree& tree);
+// Builds the initial tree: a root Leaf knowing all 256 bytes once. With a
+// budget, the tree's tables and every chunk it grows by are charged to it.
+void initTree(Tree& tree, stats::MemoryBudget* budget = nullptr);
 
 // The child of `node` for byte b, or 0 when there is none.
 inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {

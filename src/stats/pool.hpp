@@ -4,6 +4,7 @@
 // the model grows, and everything is released in one go with the pool.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -29,12 +30,28 @@ inline void store16(unsigned char* p, uint32_t v) {
     std::memcpy(p, &w, 2);
 }
 
+// The memory a model may take. Every chunk is charged here before it is
+// allocated; one that would take `used` past `limit` throws std::bad_alloc
+// instead, so a model too big for the machine fails cleanly. limit 0: none.
+struct MemoryBudget {
+    uint64_t limit = 0;
+    uint64_t used = 0;
+};
+
+// Charges `bytes` to the budget, if there is one; throws past its limit.
+inline void charge(MemoryBudget* budget, size_t bytes) {
+    if (!budget) return;
+    if (budget->limit != 0 && bytes > budget->limit - std::min(budget->used, budget->limit)) throw std::bad_alloc();
+    budget->used += bytes;
+}
+
 // An array of T that grows by whole chunks of 2^kBits elements.
 template <class T, int kBits = 16>
 struct ChunkedArray {
     static constexpr uint32_t kChunk = 1u << kBits;
     std::vector<std::unique_ptr<T[]>> chunks;
     uint32_t size = 0;
+    MemoryBudget* budget = nullptr;
 
     T& operator[](uint32_t i) { return chunks[i >> kBits][i & (kChunk - 1)]; }
     const T& operator[](uint32_t i) const { return chunks[i >> kBits][i & (kChunk - 1)]; }
@@ -43,6 +60,7 @@ struct ChunkedArray {
     uint32_t push() {
         if ((size & (kChunk - 1)) == 0) {
             if (size == UINT32_MAX - kChunk + 1) throw std::bad_alloc();
+            charge(budget, sizeof(T) * kChunk);
             chunks.emplace_back(new T[kChunk]);
         }
         return size++;
@@ -66,6 +84,7 @@ struct Pool {
     std::vector<std::unique_ptr<unsigned char[]>> chunks;
     uint32_t next = 0;                   // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
+    MemoryBudget* budget = nullptr;
 
     unsigned char* at(uint32_t i) { return chunks[i >> kBits].get() + 4 * (i & (kChunk - 1)); }
     const unsigned char* at(uint32_t i) const { return chunks[i >> kBits].get() + 4 * (i & (kChunk - 1)); }
@@ -78,6 +97,7 @@ struct Pool {
         }
         if ((next >> kBits) >= chunks.size() || (next & (kChunk - 1)) + units > kChunk) {
             if (chunks.size() >= kMaxChunks) throw std::bad_alloc();
+            charge(budget, 4 * kChunk + kSlack);
             next = static_cast<uint32_t>(chunks.size()) << kBits;
             chunks.emplace_back(new unsigned char[4 * kChunk + kSlack]);
             std::memset(chunks.back().get() + 4 * kChunk, 0, kSlack);
