@@ -190,10 +190,13 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
     return 0;
 }
 
-// Reads the value of -m / --memory-limit; false when it is no size.
-bool readMemoryLimit(const std::string& value, Settings& settings) {
+// Takes the value of -m / --memory-limit; the first that is no size is
+// kept for the message.
+void noteMemoryLimit(const std::string& value, Settings& settings, bool& invalid, std::string& first) {
     settings.memoryLimitSet = true;
-    return parseSize(value, settings.memoryLimit);
+    if (parseSize(value, settings.memoryLimit) || invalid) return;
+    invalid = true;
+    first = value;
 }
 
 }  // namespace
@@ -206,7 +209,7 @@ int runCli(int argc, char** argv) {
     std::vector<std::string> entries;
     Settings settings;
     std::string unknown, badLimit;
-    bool help = false, version = false;
+    bool help = false, version = false, limitInvalid = false;
     int i = 1;
     for (; i < argc; ++i) {
         const char* arg = argv[i];
@@ -226,9 +229,9 @@ int runCli(int argc, char** argv) {
         } else if (std::strcmp(arg, "-f") == 0 || std::strcmp(arg, "--force") == 0) {
             settings.force = true;
         } else if (std::strcmp(arg, "-m") == 0 && i + 1 < argc) {
-            if (!readMemoryLimit(argv[++i], settings) && badLimit.empty()) badLimit = argv[i];
+            noteMemoryLimit(argv[++i], settings, limitInvalid, badLimit);
         } else if (std::strncmp(arg, "--memory-limit=", 15) == 0) {
-            if (!readMemoryLimit(arg + 15, settings) && badLimit.empty()) badLimit = arg + 15;
+            noteMemoryLimit(arg + 15, settings, limitInvalid, badLimit);
         } else if (unknown.empty()) {
             unknown = arg;
         }
@@ -236,7 +239,7 @@ int runCli(int argc, char** argv) {
     for (; i < argc; ++i) entries.emplace_back(argv[i]);
     const int msg = entries.size() >= 3 ? messageDescriptor(entries[2], FileInfo{}) : STDOUT_FILENO;
     if (!unknown.empty()) return fail(msg, "unknown option " + unknown);
-    if (!badLimit.empty()) return fail(msg, "invalid memory limit " + badLimit);
+    if (limitInvalid) return fail(msg, "invalid memory limit " + badLimit);
     if (help) {
         std::fputs(kHelp, stdout);
         return std::fflush(stdout) == 0 ? 0 : kFailure;

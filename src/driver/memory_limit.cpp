@@ -1,10 +1,8 @@
 #include "driver/memory_limit.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <limits>
-#include <sstream>
 
 namespace quellpack::driver {
 
