@@ -49,18 +49,22 @@ struct stat statOf(const fs::path& p) {
     return st;
 }
 
+// In a child: becomes quellpack on `args`.
+[[noreturn]] void execQuellpack(std::vector<std::string> args) {
+    std::vector<char*> argv{const_cast<char*>(QUELLPACK_BINARY)};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(QUELLPACK_BINARY, argv.data());
+    ::_exit(127);
+}
+
 // Starts quellpack on `args` with its standard streams on /dev/null.
 pid_t startQuellpack(const std::vector<std::string>& args) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
         for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
-        std::vector<std::string> copy = args;
-        std::vector<char*> argv{const_cast<char*>(QUELLPACK_BINARY)};
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(QUELLPACK_BINARY, argv.data());
-        ::_exit(127);
+        execQuellpack(args);
     }
     return pid;
 }
@@ -230,12 +234,7 @@ std::string onTerminal(const std::vector<std::string>& args, int& status) {
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDONLY);
         ::dup2(null, 0);
-        std::vector<std::string> copy = args;
-        std::vector<char*> argv{const_cast<char*>(QUELLPACK_BINARY)};
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(QUELLPACK_BINARY, argv.data());
-        ::_exit(127);
+        execQuellpack(args);
     }
     std::string screen;
     for (;;) {
