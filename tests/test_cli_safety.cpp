@@ -96,7 +96,9 @@ TEST(CliInterrupted, SignalMidRunLeavesNoTemporaryAndTheOldFile) {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
             EXPECT_TRUE(hiddenFiles(dir.path).empty());
             EXPECT_EQ(fs::exists(out), existing);
-            if (existing) EXPECT_EQ(readFile(out), old);
+            if (existing) {
+                EXPECT_EQ(readFile(out), old);
+            }
         }
     }
 }
@@ -184,7 +186,7 @@ TEST(CliMemoryLimit, SmallLimitFailsCleanly) {
     TempDir dir;
     writeFile(dir / "in", randomBytes(size_t{1} << 19, 4));
     writeFile(dir / "keep", bytesOf("keep me"));
-    for (const std::vector<std::string> opts : {std::vector<std::string>{"-m", "4M"}, {"--memory-limit=4096K"}}) {
+    for (const std::vector<std::string>& opts : {std::vector<std::string>{"-m", "4M"}, {"--memory-limit=4096K"}}) {
         std::vector<std::string> args = opts;
         for (const char* a : {"c", "in", "out"}) args.push_back((std::string(a) == "c" ? "" : dir.path.string() + "/") + a);
         RunResult r = runQuellpack(args);
