@@ -107,18 +107,22 @@ TEST(CommandLine, UnwritableOutput) {
     EXPECT_EQ(tmp.files(), std::vector<std::string>{"in"});
 }
 
-// The mode is compared only after both files are open: the output is left
-// behind, empty.
-TEST(CommandLine, WrongModeLeavesAnEmptyOutput) {
+// The mode is compared once the input is open and before any output is:
+// a typo creates no file and leaves an existing one exactly as it was.
+TEST(CommandLine, WrongModeCreatesAndChangesNoOutput) {
     InTempDir tmp;
     qptest::writeFile("in", kText);
+    qptest::writeFile("existing", qptest::bytesOf("the user's file"));
     for (const std::string mode : {"C", "D", "x", "cc", ""}) {
         SCOPED_TRACE("mode '" + mode + "'");
         expectFailure(runQuellpack({mode, "in", "out"}), kModeMismatch);
-        ASSERT_TRUE(fs::exists("out"));
-        EXPECT_EQ(fs::file_size("out"), 0u);
-        fs::remove("out");
+        EXPECT_FALSE(fs::exists("out"));
+        expectFailure(runQuellpack({mode, "in", "existing"}), kModeMismatch);
+        EXPECT_EQ(qptest::readFile("existing"), qptest::bytesOf("the user's file"));
     }
+    // The input is still opened first.
+    expectFailure(runQuellpack({"C", "missing", "existing"}), "cannot open in file");
+    EXPECT_EQ(tmp.files(), (std::vector<std::string>{"existing", "in"}));
 }
 
 TEST(CommandLine, CompletedRunsPrintNothingAndRoundTrip) {

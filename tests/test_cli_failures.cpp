@@ -31,6 +31,7 @@ namespace {
 const std::string kDamaged = "in file is damaged";
 const std::string kSame = "in file and out file are the same";
 const std::string kCannotRead = "cannot read in file";
+const std::string kCannotOpen = "cannot open in file";
 const std::string kCannotWrite = "cannot write out file";
 const std::string kTooLarge = "in file is too large";
 
@@ -217,17 +218,20 @@ TEST(CliWriteErrors, FailedWriteRemovesIncompleteOutput) {
     // An output this run created.
     expectFailure(run(dir / "new"), kCannotWrite, "new");
     EXPECT_FALSE(fs::exists(dir / "new"));
-    // An existing output, begun to be written: its old content is gone anyway.
+    // An existing output is left exactly as it was.
     writeFile(dir / "old", bytesOf("old content"));
     expectFailure(run(dir / "old"), kCannotWrite, "old");
-    EXPECT_FALSE(fs::exists(dir / "old"));
-    // An existing output behind a link: the link stays, the file is emptied.
+    EXPECT_EQ(readFile(dir / "old"), bytesOf("old content"));
+    // So is one behind a link, and the link stays.
     writeFile(dir / "target", bytesOf("old content"));
     fs::create_symlink("target", dir / "link");
     expectFailure(run(dir / "link"), kCannotWrite, "link");
     EXPECT_TRUE(fs::is_symlink(dir / "link"));
-    ASSERT_TRUE(fs::exists(dir / "target"));
-    EXPECT_EQ(fs::file_size(dir / "target"), 0u);
+    EXPECT_EQ(readFile(dir / "target"), bytesOf("old content"));
+    // The temporary went with the failure.
+    size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(dir.path)) entries += e.path().filename().string()[0] == '.';
+    EXPECT_EQ(entries, 0u);
 }
 
 TEST(CliWriteErrors, ClosedPipeAndClosedStreamAsOutput) {
@@ -259,14 +263,16 @@ TEST(CliWriteErrors, ClosedPipeAndClosedStreamAsOutput) {
     EXPECT_EQ(readFile(dir / "keep"), bytesOf("keep me"));
 }
 
+// A directory opens, but is no file to read: it is refused as a name that
+// cannot be opened.
 TEST(CliReadErrors, DirectoryAsInput) {
     TempDir dir;
     fs::create_directory(dir / "sub");
     for (const char* mode : {"c", "d"}) {
-        expectFailure(runQuellpack({mode, (dir / "sub").string(), (dir / "out").string()}), kCannotRead, mode);
+        expectFailure(runQuellpack({mode, (dir / "sub").string(), (dir / "out").string()}), kCannotOpen, mode);
         EXPECT_FALSE(fs::exists(dir / "out"));
         const RunResult r = runQuellpack({mode, "-", (dir / "out").string()}, "", (dir / "sub").string());
-        expectFailure(r, kCannotRead, std::string(mode) + " standard input");
+        expectFailure(r, kCannotOpen, std::string(mode) + " standard input");
         EXPECT_FALSE(fs::exists(dir / "out"));
     }
 }
@@ -324,7 +330,7 @@ TEST(CliExistingOutput, UntouchedWhenTheRunFailsBeforeWriting) {
         std::string message;
     } cases[] = {
         {{"d", (dir / "bad.qp").string(), (dir / "keep").string()}, kDamaged},
-        {{"c", (dir / "sub").string(), (dir / "keep").string()}, kCannotRead},
+        {{"c", (dir / "sub").string(), (dir / "keep").string()}, kCannotOpen},
         {{"c", (dir / "missing").string(), (dir / "keep").string()}, "cannot open in file"},
     };
     for (const auto& c : cases) {

@@ -29,6 +29,9 @@ struct Options {
     // input before returning; a difference throws Error(VerifyFailed).
     // Costs about one decompression and a second copy of the input.
     bool verify = false;
+    // The most memory the model may hold, in bytes; a model that would grow
+    // past it throws Error(OutOfMemory). 0: no limit but the machine's.
+    uint64_t memoryLimit = 0;
 };
 
 // Compresses `input` into a complete compressed file, which decompress

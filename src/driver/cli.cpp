@@ -14,8 +14,13 @@
 #include <unistd.h>
 
 #include "driver/byte_stream.hpp"
+#include "driver/cleanup.hpp"
+#include "driver/file.hpp"
+#include "driver/memory_limit.hpp"
+#include "driver/output.hpp"
 #include "driver/progress.hpp"
 #include "driver/terminal.hpp"
+#include "driver/test_seam.hpp"
 #include "quellpack/quellpack.hpp"
 
 namespace quellpack::driver {
@@ -28,19 +33,28 @@ constexpr uint64_t kMaxModelLength = std::numeric_limits<int32_t>::max();
 constexpr const char* kUsage = "quellpack {c|d} infile outfile";
 constexpr const char* kModeMismatch = "Run time error, rule 'Start' in module 'quellpack' does not match\n";
 
+constexpr const char* kTerminalRefused = "compressed data not written to a terminal (use -f to force)";
+
 constexpr const char* kHelp =
     "usage: quellpack [options] {c|d} infile outfile\n"
     "\n"
     "Compresses (c) or restores (d) one file with an order-4 context model.\n"
     "An infile of - reads standard input, an outfile of - writes standard output\n"
-    "(messages then go to standard error).\n"
+    "(messages then go to standard error). A file is replaced only once the\n"
+    "whole result is written; a failed or interrupted run leaves it as it was.\n"
     "\n"
     "options (before the mode):\n"
     "  -h, --help      show this help and exit\n"
     "      --version   show the version and exit\n"
     "  -p, --progress  show progress on standard error\n"
     "      --verify    after compressing, decode the result and compare it\n"
-    "                  with the input before writing it\n"
+    "                  with the input before it replaces the outfile\n"
+    "  -f, --force     write compressed data to a terminal all the same\n"
+    "  -m SIZE, --memory-limit=SIZE\n"
+    "                  the most memory the model may take; SIZE in bytes or\n"
+    "                  with K, M or G (powers of 1024); 0 for no limit.\n"
+    "                  Default: 80% of the machine's memory or of the\n"
+    "                  control group's limit, whichever is lower\n"
     "  --              end of options\n"
     "\n"
     "exit status: 0 on success, 255 after any failure message\n";
@@ -48,6 +62,9 @@ constexpr const char* kHelp =
 struct Settings {
     bool progress = false;
     bool verify = false;
+    bool force = false;
+    bool memoryLimitSet = false;
+    uint64_t memoryLimit = 0;
 };
 
 // Writes a message to the message stream and takes the failure exit.
@@ -57,14 +74,13 @@ int fail(int messageFd, const std::string& message) {
     return kFailure;
 }
 
-// Releases the output after a failure: a file this run created or began to
-// write is removed; a file it has not touched yet is left as it was.
-void abandonOutput(File& out, bool written) {
-    if (out.created || written) {
-        removeOutput(out);
-    } else {
-        closeFile(out);
-    }
+// Messages go to standard error when standard output carries the data or
+// is the input or the output itself (>>, /dev/stdout): a message must never
+// land in a file of the user's.
+int messageDescriptor(const std::string& outName, const FileInfo& input) {
+    if (outName == "-") return STDERR_FILENO;
+    const FileInfo out = infoOfDescriptor(STDOUT_FILENO);
+    return sameFile(out, input) || sameFile(out, destinationInfo(outName)) ? STDERR_FILENO : STDOUT_FILENO;
 }
 
 // Puts a stand-in on every closed standard stream, so that no file opened
@@ -78,92 +94,109 @@ void occupyClosedStdStreams() {
     }
 }
 
+// Decodes the written result and compares it with the input of `size`
+// bytes at `original`, as --verify asks.
+void verifyWritten(int written, int original, uint64_t size, const Options& options) {
+    uint64_t coded = 0, offset = 0;
+    bool same = ::lseek(written, 0, SEEK_SET) == 0;
+    std::vector<uint8_t> got, expected;
+    try {
+        decompress(countingReader(written, coded), [&](const uint8_t* data, size_t n) {
+            got.assign(data, data + n);
+            if (testing::verifyTamper) testing::verifyTamper(got);
+            expected.resize(got.size());
+            same = same && ::pread(original, expected.data(), got.size(), static_cast<off_t>(offset)) ==
+                               static_cast<ssize_t>(got.size()) && got == expected;
+            offset += got.size();
+        }, options);
+    } catch (const Error& e) {
+        if (e.kind() == ErrorKind::OutOfMemory) throw;
+        same = false;
+    }
+    if (!same || offset != size) throw Error(ErrorKind::VerifyFailed);
+}
+
+// Codes the open input into the prepared output; throws Error on failure.
+// Returns the byte counts for the summary.
+void code(bool compressing, FileHandle& in, Output& out, const Settings& settings, ProgressDisplay& display,
+          uint64_t& bytesIn, uint64_t& bytesOut) {
+    Options options;
+    options.memoryLimit = settings.memoryLimit;
+    if (settings.progress)
+        options.progress = [&display](uint64_t done, uint64_t total) { progressUpdate(display, done, total); };
+    const Writer write = [&](const uint8_t* data, size_t n) {
+        bytesOut += n;
+        if (!writeAll(out.file.fd, data, n)) throw Error(ErrorKind::WriteFailed);
+    };
+    if (!compressing) {
+        progressPhase(display, "restoring");
+        decompress(countingReader(in.fd, bytesIn), write, options);
+        return;
+    }
+    // Pipes, devices, and files that claim no size (those under /proc) are
+    // kept aside first: the text test sees the whole input before coding.
+    FileHandle spool;
+    int source = in.fd;
+    bytesIn = in.info.size;
+    if (!in.info.regular || bytesIn == 0) {
+        spool = spoolInput(in.fd, kMaxModelLength, bytesIn);
+        source = spool.fd;
+    }
+    // A written file is checked by reading it back; a stream is checked by
+    // the library, which holds the compressed file until it is.
+    const int written = readBackDescriptor(out);
+    const bool verifyWrittenFile = settings.verify && written >= 0;
+    options.verify = settings.verify && !verifyWrittenFile;
+    progressPhase(display, "compressing");
+    compress(fileSource(source, bytesIn), write, options);
+    if (verifyWrittenFile) {
+        progressPhase(display, "verifying");
+        verifyWritten(written, source, bytesIn, options);
+    }
+}
+
 int runFiles(const std::string& mode, const std::string& inName, const std::string& outName,
              const Settings& settings) {
-    const int msg = outName == "-" ? STDERR_FILENO : STDOUT_FILENO;
-    File in;
-    const OpenResult opened = openForReading(inName, in);
-    if (opened == OpenResult::Failed) return fail(msg, "cannot open in file");
-    if (opened == OpenResult::IsDirectory) {
-        closeFile(in);
-        return fail(msg, "cannot read in file");
-    }
-    File out;
-    if (!openForWriting(outName, out)) {
-        closeFile(in);
-        return fail(msg, "cannot open out file");
-    }
-    if (!out.created && sameFile(in, out)) {
-        closeFile(in);
-        closeFile(out);
-        return fail(msg, "in file and out file are the same");
-    }
+    FileHandle in(inName == "-" ? STDIN_FILENO : ::open(inName.c_str(), O_RDONLY | O_CLOEXEC));
+    const int msg = messageDescriptor(outName, in.info);
+    if (!in.open() || !in.info.known || in.info.directory) return fail(msg, "cannot open in file");
+    if (sameFile(in.info, destinationInfo(outName))) return fail(msg, "in file and out file are the same");
+    // A wrong mode is found before any output exists.
     const bool compressing = mode == "c";
-    if (!compressing && mode != "d") {
-        closeFile(in);
-        truncateOutput(out);
-        closeFile(out);
-        return fail(msg, kModeMismatch);
-    }
-
+    if (!compressing && mode != "d") return fail(msg, kModeMismatch);
     // Even text, whose capital marks could only make it longer.
-    if (compressing && longerThan(in, kMaxModelLength)) {
-        closeFile(in);
-        abandonOutput(out, false);
-        return fail(msg, errorMessage(ErrorKind::TooLarge));
-    }
+    if (compressing && in.info.size > kMaxModelLength) return fail(msg, errorMessage(ErrorKind::TooLarge));
+
+    // Until it is committed, the output's destructor removes what this run
+    // wrote: every failure below is a plain return.
+    Output out;
+    if (!openOutput(outName, in.info, out)) return fail(msg, "cannot open out file");
+    if (compressing && out.file.info.terminal && !settings.force) return fail(msg, kTerminalRefused);
 
     ProgressDisplay display;
     progressStart(display);
-    Options options;
-    options.verify = settings.verify;
-    if (settings.progress)
-        options.progress = [&display](uint64_t done, uint64_t total) { progressUpdate(display, done, total); };
-
-    // Into a file this run created, or onto standard output, the result is
-    // written as it is produced: a failure then loses nothing the user had.
-    // An existing file is only replaced once the whole result is known.
-    const bool streaming = out.created || out.isStdStream;
-    std::vector<uint8_t> result;
     uint64_t bytesIn = 0, bytesOut = 0;
-    bool written = false;
-    const Writer write = [&](const uint8_t* data, size_t n) {
-        bytesOut += n;
-        if (!streaming) {
-            result.insert(result.end(), data, data + n);
-            return;
-        }
-        if (!written && !truncateOutput(out)) throw Error(ErrorKind::WriteFailed);
-        written = true;
-        if (!writeAll(out, data, n)) throw Error(ErrorKind::WriteFailed);
-    };
     try {
-        if (!compressing) {
-            decompress(countingReader(in, bytesIn), write, options);
-        } else if (isRegularFile(in) && fileSize(in) > 0) {
-            // Some files (those under /proc) claim a size of 0 but have
-            // content: only a file with a size is read by its size.
-            bytesIn = fileSize(in);
-            compress(fileSource(in, bytesIn), write, options);
-        } else {
-            std::vector<uint8_t> data;
-            if (!readAll(in, data)) throw Error(ErrorKind::ReadFailed);
-            bytesIn = data.size();
-            const std::vector<uint8_t> file = compress(std::move(data), options);
-            write(file.data(), file.size());
-        }
-        closeFile(in);
-        if (!streaming && (!truncateOutput(out) || !writeAll(out, result.data(), result.size())))
-            throw Error(ErrorKind::WriteFailed);
-        if (!closeFile(out)) throw Error(ErrorKind::WriteFailed);
+        code(compressing, in, out, settings, display, bytesIn, bytesOut);
+        if (!commitOutput(out, in.info)) throw Error(ErrorKind::WriteFailed);
     } catch (const Error& e) {
         progressClear(display);
-        closeFile(in);
-        abandonOutput(out, written || e.kind() == ErrorKind::WriteFailed);
         return fail(msg, e.what());
+    } catch (const std::bad_alloc&) {
+        progressClear(display);
+        return fail(msg, errorMessage(ErrorKind::OutOfMemory));
     }
     if (settings.progress) progressSummary(display, bytesIn, bytesOut, compressing);
     return 0;
+}
+
+// Takes the value of -m / --memory-limit; the first that is no size is
+// kept for the message.
+void noteMemoryLimit(const std::string& value, Settings& settings, bool& invalid, std::string& first) {
+    settings.memoryLimitSet = true;
+    if (parseSize(value, settings.memoryLimit) || invalid) return;
+    invalid = true;
+    first = value;
 }
 
 }  // namespace
@@ -171,11 +204,12 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
 int runCli(int argc, char** argv) {
     // A closed pipe on the output is a write error like any other.
     std::signal(SIGPIPE, SIG_IGN);
+    installCleanupHandlers();
     occupyClosedStdStreams();
     std::vector<std::string> entries;
     Settings settings;
-    std::string unknown;
-    bool help = false, version = false;
+    std::string unknown, badLimit;
+    bool help = false, version = false, limitInvalid = false;
     int i = 1;
     for (; i < argc; ++i) {
         const char* arg = argv[i];
@@ -192,13 +226,20 @@ int runCli(int argc, char** argv) {
             settings.progress = true;
         } else if (std::strcmp(arg, "--verify") == 0) {
             settings.verify = true;
+        } else if (std::strcmp(arg, "-f") == 0 || std::strcmp(arg, "--force") == 0) {
+            settings.force = true;
+        } else if (std::strcmp(arg, "-m") == 0 && i + 1 < argc) {
+            noteMemoryLimit(argv[++i], settings, limitInvalid, badLimit);
+        } else if (std::strncmp(arg, "--memory-limit=", 15) == 0) {
+            noteMemoryLimit(arg + 15, settings, limitInvalid, badLimit);
         } else if (unknown.empty()) {
             unknown = arg;
         }
     }
     for (; i < argc; ++i) entries.emplace_back(argv[i]);
-    const int msg = entries.size() >= 3 && entries[2] == "-" ? STDERR_FILENO : STDOUT_FILENO;
+    const int msg = entries.size() >= 3 ? messageDescriptor(entries[2], FileInfo{}) : STDOUT_FILENO;
     if (!unknown.empty()) return fail(msg, "unknown option " + unknown);
+    if (limitInvalid) return fail(msg, "invalid memory limit " + badLimit);
     if (help) {
         std::fputs(kHelp, stdout);
         return std::fflush(stdout) == 0 ? 0 : kFailure;
@@ -209,6 +250,7 @@ int runCli(int argc, char** argv) {
     }
     // The program name and three entries: mode, infile, outfile.
     if (entries.size() < 3) return fail(STDOUT_FILENO, kUsage);
+    if (!settings.memoryLimitSet) settings.memoryLimit = defaultMemoryLimit();
     try {
         return runFiles(entries[0], entries[1], entries[2], settings);
     } catch (const std::bad_alloc&) {

@@ -89,7 +89,7 @@ void writeCompressed(const Source& source, bool text, uint64_t n, const Writer& 
         if (count > 0) write(data, count);
     };
     const ppm::ProgressFn progress = modelProgress(options, n);
-    ppm::compress(static_cast<size_t>(n), modelInput, coded, progress ? &progress : nullptr);
+    ppm::compress(static_cast<size_t>(n), modelInput, coded, progress ? &progress : nullptr, options.memoryLimit);
     // The input must not have changed between the two readings.
     uint8_t extra;
     if (raw->left != 0 || (text && driver::readCapitals(capitals, &extra, 1) != 0)) throw Error(ErrorKind::ReadFailed);
@@ -169,7 +169,7 @@ void decompressReader(const Reader& read, const Writer& write, const Options& op
         text ? Writer([&capitals](const uint8_t* data, size_t count) { driver::writeCapitals(capitals, data, count); })
              : Writer(write);
     const ppm::ProgressFn progress = modelProgress(options, n);
-    ppm::decompress(coded, n, out, progress ? &progress : nullptr);
+    ppm::decompress(coded, n, out, progress ? &progress : nullptr, options.memoryLimit);
     if (text && !driver::finishCapitals(capitals)) throw Error(ErrorKind::Damaged);
     if (options.progress) options.progress(n, n);
 }

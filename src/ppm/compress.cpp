@@ -20,9 +20,11 @@ inline void encodeSymbol(Coding& k, Tree& tree, Walk& w, uint32_t c) {
 }
 }  // namespace
 
-void compress(size_t n, const Reader& read, const Writer& write, const ProgressFn* progress) {
+void compress(size_t n, const Reader& read, const Writer& write, const ProgressFn* progress,
+              uint64_t memoryLimit) {
+    stats::MemoryBudget budget{memoryLimit};
     Tree tree;
-    initTree(tree);
+    initTree(tree, &budget);
     Walk w;
     Coding k;
     k.coder = rc::newEncoder(std::min(n + 20, kFlushAt + 64));

@@ -21,11 +21,13 @@ inline uint32_t decodeByte(Coding& k, Tree& tree, Walk& w) {
 }
 }  // namespace
 
-void decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress) {
+void decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress,
+                uint64_t memoryLimit) {
     if (n == 0) return;
     std::vector<uint8_t> coded(kChunk);
+    stats::MemoryBudget budget{memoryLimit};
     Tree tree;
-    initTree(tree);
+    initTree(tree, &budget);
     Walk w;
     Coding k;
     k.coder = rc::newDecoder(nullptr, 0, [&read, &coded](const uint8_t*& data) {

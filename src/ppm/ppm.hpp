@@ -17,13 +17,16 @@ constexpr size_t kProgressStep = size_t{1} << 14;
 
 // Codes the n bytes that `read` supplies, handing the range coder's output
 // (whose first byte is 0) to `write` as it is produced. Throws
-// Error(ReadFailed) when `read` ends before n bytes.
-void compress(size_t n, const Reader& read, const Writer& write, const ProgressFn* progress = nullptr);
+// Error(ReadFailed) when `read` ends before n bytes. With a memoryLimit
+// (bytes; 0 for none), a model that would grow past it throws std::bad_alloc.
+void compress(size_t n, const Reader& read, const Writer& write, const ProgressFn* progress = nullptr,
+              uint64_t memoryLimit = 0);
 
 // Restores n bytes from the coded bytes that `read` supplies, handing them
 // to `write` as they are decoded. Throws Error(Damaged) when the coded bytes
 // cannot be what compress wrote for n bytes; never reads more coded bytes
-// than compress wrote.
-void decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress = nullptr);
+// than compress wrote. memoryLimit as for compress.
+void decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress = nullptr,
+                uint64_t memoryLimit = 0);
 
 }  // namespace quellpack::ppm

@@ -72,7 +72,12 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
 
 }  // namespace
 
-void initTree(Tree& tree) { newNode(tree, Leaf, stats::newRootStats(tree.pool), 0, 0); }
+void initTree(Tree& tree, stats::MemoryBudget* budget) {
+    tree.nodes.budget = budget;
+    tree.pool.budget = budget;
+    stats::charge(budget, sizeof(uint32_t) * 65536);  // the order-2 table
+    newNode(tree, Leaf, stats::newRootStats(tree.pool), 0, 0);
+}
 
 void growTree(Tree& tree, uint32_t deepest, const uint8_t* window, int i) {
     const uint32_t branch = newBranch(tree, window, i);

@@ -68,8 +68,8 @@ struct Tree {
 
     // All of a tree's memory comes from one region.
     Tree() {
-        nodes.region = stats.units.region;
-        order2 = newOrder2Table(*stats.units.region);
+        nodes.region = pool.region;
+        order2 = newOrder2Table(*pool.region);
     }
     Tree(const Tree&) = delete;
     Tree& operator=(const Tree&) = delete;
@@ -79,8 +79,9 @@ struct Tree {
     }
 };
 
-// Builds the initial tree: a root Leaf knowing all 256 bytes once.
-void initTree(Tree& tree);
+// Builds the initial tree: a root Leaf knowing all 256 bytes once. With a
+// budget, the tree's tables and every chunk it grows by are charged to it.
+void initTree(Tree& tree, stats::MemoryBudget* budget = nullptr);
 
 // The child of `node` for byte b, or 0 when there is none.
 inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {

@@ -4,6 +4,7 @@
 // the model grows, and everything is released in one go with the pool.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -32,6 +33,21 @@ inline void store16(unsigned char* p, uint32_t v) {
     std::memcpy(p, &w, 2);
 }
 
+// The memory a model may take. Every chunk is charged here before it is
+// allocated; one that would take `used` past `limit` throws std::bad_alloc
+// instead, so a model too big for the machine fails cleanly. limit 0: none.
+struct MemoryBudget {
+    uint64_t limit = 0;
+    uint64_t used = 0;
+};
+
+// Charges `bytes` to the budget, if there is one; throws past its limit.
+inline void charge(MemoryBudget* budget, size_t bytes) {
+    if (!budget) return;
+    if (budget->limit != 0 && bytes > budget->limit - std::min(budget->used, budget->limit)) throw std::bad_alloc();
+    budget->used += bytes;
+}
+
 // An array of T that grows by whole chunks of 2^kBits elements.
 template <class T, int kBits = 16>
 struct ChunkedArray {
@@ -40,6 +56,7 @@ struct ChunkedArray {
     std::vector<T*> chunks;  // owned by the region
     std::shared_ptr<Region> region = newRegion();
     uint32_t size = 0;
+    MemoryBudget* budget = nullptr;
 
     ChunkedArray() = default;
     ChunkedArray(const ChunkedArray&) = delete;  // the chunks belong to one owner
@@ -52,6 +69,7 @@ struct ChunkedArray {
     uint32_t push() {
         if ((size & (kChunk - 1)) == 0) {
             if (size == UINT32_MAX - kChunk + 1) throw std::bad_alloc();
+            charge(budget, sizeof(T) * kChunk);
             chunks.push_back(reinterpret_cast<T*>(takeChunk(*region, sizeof(T) * kChunk)));
         }
         return size++;
@@ -80,6 +98,7 @@ struct Pool {
     std::shared_ptr<Region> region = newRegion();
     uint64_t next = 0;                   // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
+    MemoryBudget* budget = nullptr;
 
     Pool() = default;
     Pool(const Pool&) = delete;  // the chunks belong to one owner
@@ -96,6 +115,7 @@ struct Pool {
         }
         if ((next >> kBits) >= chunks.size() || (next & (kChunk - 1)) + units > kChunk) {
             if (chunks.size() >= kMaxChunks) throw std::bad_alloc();
+            charge(budget, 4 * kChunk + kSlack);
             next = uint64_t{chunks.size()} << kBits;
             chunks.push_back(takeChunk(*region, 4 * kChunk + kSlack));
             std::memset(chunks.back() + 4 * kChunk, 0, kSlack);
