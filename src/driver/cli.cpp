@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "driver/byte_stream.hpp"
+#include "driver/list.hpp"
 #include "driver/progress.hpp"
 #include "driver/terminal.hpp"
 #include "quellpack/quellpack.hpp"
@@ -30,6 +31,7 @@ constexpr const char* kModeMismatch = "Run time error, rule 'Start' in module 'q
 
 constexpr const char* kHelp =
     "usage: quellpack [options] {c|d} infile outfile\n"
+    "       quellpack {-l|--list} file...\n"
     "\n"
     "Compresses (c) or restores (d) one file with an order-4 context model.\n"
     "An infile of - reads standard input, an outfile of - writes standard output\n"
@@ -37,10 +39,14 @@ constexpr const char* kHelp =
     "\n"
     "options (before the mode):\n"
     "  -h, --help      show this help and exit\n"
+    "  -l, --list      instead of a mode: show for each compressed file its size,\n"
+    "                  its stored count, its text flag and its trailer, if any\n"
     "      --version   show the version and exit\n"
     "  -p, --progress  show progress on standard error\n"
     "      --verify    after compressing, decode the result and compare it\n"
     "                  with the input before writing it\n"
+    "      --check     end the compressed file with a trailer holding the length\n"
+    "                  and a hash of the input, which d then checks\n"
     "  --              end of options\n"
     "\n"
     "exit status: 0 on success, 255 after any failure message\n";
@@ -48,6 +54,7 @@ constexpr const char* kHelp =
 struct Settings {
     bool progress = false;
     bool verify = false;
+    bool check = false;
 };
 
 // Writes a message to the message stream and takes the failure exit.
@@ -117,6 +124,7 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
     progressStart(display);
     Options options;
     options.verify = settings.verify;
+    options.check = settings.check;
     if (settings.progress)
         options.progress = [&display](uint64_t done, uint64_t total) { progressUpdate(display, done, total); };
 
@@ -175,7 +183,7 @@ int runCli(int argc, char** argv) {
     std::vector<std::string> entries;
     Settings settings;
     std::string unknown;
-    bool help = false, version = false;
+    bool help = false, version = false, list = false;
     int i = 1;
     for (; i < argc; ++i) {
         const char* arg = argv[i];
@@ -192,6 +200,10 @@ int runCli(int argc, char** argv) {
             settings.progress = true;
         } else if (std::strcmp(arg, "--verify") == 0) {
             settings.verify = true;
+        } else if (std::strcmp(arg, "--check") == 0) {
+            settings.check = true;
+        } else if (std::strcmp(arg, "-l") == 0 || std::strcmp(arg, "--list") == 0) {
+            list = true;
         } else if (unknown.empty()) {
             unknown = arg;
         }
@@ -207,6 +219,7 @@ int runCli(int argc, char** argv) {
         std::printf("quellpack %s\n", kVersion);
         return std::fflush(stdout) == 0 ? 0 : kFailure;
     }
+    if (list) return listFiles(entries);
     // The program name and three entries: mode, infile, outfile.
     if (entries.size() < 3) return fail(STDOUT_FILENO, kUsage);
     try {

@@ -13,8 +13,8 @@ constexpr size_t kProgressStep = size_t{1} << 20;
 constexpr size_t kChunk = size_t{1} << 14;
 }
 
-void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, const ProgressFn* progress) {
-    if (n == 0) return;
+size_t decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, const ProgressFn* progress) {
+    if (n == 0) return 0;
     std::vector<uint8_t> coded(kChunk);
     Tree tree;
     initTree(tree);
@@ -58,6 +58,7 @@ void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, con
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }
     write(out.data(), out.size());
+    return rc::consumed(k.coder);
 }
 
 }  // namespace quellpack::ppm

@@ -28,9 +28,10 @@ void compress(size_t n, const ChunkReader& read, const ChunkWriter& write, const
 
 // Restores n bytes from the coded bytes that `read` supplies, handing them
 // to `write` as they are decoded. Throws Error(Damaged) when the coded bytes
-// cannot be what compress wrote for n bytes; never reads more coded bytes
-// than compress wrote.
-void decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, const ProgressFn* progress = nullptr);
+// cannot be what compress wrote for n bytes. Returns the number of coded
+// bytes the decoder used (0 for n = 0), which for what compress wrote is
+// all of them; `read` is asked for chunks, so it may have supplied more.
+size_t decompress(const ChunkReader& read, size_t n, const ChunkWriter& write, const ProgressFn* progress = nullptr);
 
 // The same over whole buffers.
 std::vector<uint8_t> compress(const uint8_t* data, size_t n, const ProgressFn* progress = nullptr);
