@@ -2,12 +2,13 @@
 # Builds quellpack and runs every test: the Release suite, the same suite
 # under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets
 # for a bounded time, and a build of the example against an installed copy.
-# Installs the Debian packages it needs when they are missing.
+# Installs the Debian packages it needs when they are missing (libxxhash-dev
+# only for the test that compares the trailer's hash with it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-for pkg in cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev pkg-config; do
+for pkg in cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libxxhash-dev pkg-config; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -1,7 +1,9 @@
 // quellpack: lossless compression with an order-4 context model.
 //
 // A compressed file is a 4-byte little-endian byte count followed by the
-// range coder's output; see docs/FORMAT.md. Every call works on whole
+// range coder's output and, when written with Options::check, a 25-byte
+// integrity trailer (the restored length and a hash of the restored
+// bytes); see docs/FORMAT.md. Every call works on whole
 // byte strings in memory, keeps no state between calls (calls on different
 // threads do not interfere) and never prints: failures are thrown as
 // quellpack::Error, whose kind() says which failure it is.
@@ -32,6 +34,10 @@ struct Options {
     // The most memory the model may hold, in bytes; a model that would grow
     // past it throws Error(OutOfMemory). 0: no limit but the machine's.
     uint64_t memoryLimit = 0;
+    // compress only: end the file with the integrity trailer, which
+    // decompress then checks. Every decoder of the format reads such a
+    // file; without it the file is byte for byte as before.
+    bool check = false;
 };
 
 // Compresses `input` into a complete compressed file, which decompress
@@ -45,11 +51,14 @@ std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& opt
 // which saves a copy; `input` is left empty.
 std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options = {});
 
-// Restores the bytes a compressed file holds; bytes after the coded data
-// are ignored, `file` is not changed. Throws Error(Damaged) for anything
-// that cannot be a complete compressed file, Error(OutOfMemory) when memory
-// runs out. The format has no checksum: a changed byte that still decodes
-// yields other bytes. options.verify is ignored.
+// Restores the bytes a compressed file holds; `file` is not changed. When
+// the file ends with an integrity trailer, the coded data must end where
+// the trailer begins and the restored bytes must have the length and hash
+// it records. Other bytes after the coded data are ignored. Throws
+// Error(Damaged) for anything that cannot be a complete compressed file or
+// does not match its trailer, Error(OutOfMemory) when memory runs out.
+// Without a trailer nothing is checked: a changed byte that still decodes
+// yields other bytes. options.verify and options.check are ignored.
 std::vector<uint8_t> decompress(std::span<const uint8_t> file, const Options& options = {});
 
 // Supplies input: fills buf with up to `capacity` bytes and returns how
@@ -77,9 +86,12 @@ struct Source {
 void compress(const Source& source, const Writer& write, const Options& options = {});
 
 // Restores the compressed file that `read` supplies, handing the bytes to
-// `write` as they are decoded; reads no further than the coded data ends.
-// Throws as decompress above; after Error(Damaged) part of the output may
-// already have been written.
+// `write` as they are decoded. `read` is asked for chunks until it returns
+// 0: the coded data, then everything after it, of which only the last 25
+// bytes are kept, to see whether the input ends with a trailer. So the call
+// returns only at the end of the input, and the whole output has been
+// written before the trailer is checked. Throws as decompress above; after
+// Error(Damaged) part or all of the output may already have been written.
 void decompress(const Reader& read, const Writer& write, const Options& options = {});
 
 }  // namespace quellpack

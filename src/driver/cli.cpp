@@ -16,6 +16,7 @@
 #include "driver/byte_stream.hpp"
 #include "driver/cleanup.hpp"
 #include "driver/file.hpp"
+#include "driver/list.hpp"
 #include "driver/memory_limit.hpp"
 #include "driver/output.hpp"
 #include "driver/progress.hpp"
@@ -37,6 +38,7 @@ constexpr const char* kTerminalRefused = "compressed data not written to a termi
 
 constexpr const char* kHelp =
     "usage: quellpack [options] {c|d} infile outfile\n"
+    "       quellpack {-l|--list} file...\n"
     "\n"
     "Compresses (c) or restores (d) one file with an order-4 context model.\n"
     "An infile of - reads standard input, an outfile of - writes standard output\n"
@@ -45,6 +47,8 @@ constexpr const char* kHelp =
     "\n"
     "options (before the mode):\n"
     "  -h, --help      show this help and exit\n"
+    "  -l, --list      instead of a mode: show for each compressed file its size,\n"
+    "                  its stored count, its text flag and its trailer, if any\n"
     "      --version   show the version and exit\n"
     "  -p, --progress  show progress on standard error\n"
     "      --verify    after compressing, decode the result and compare it\n"
@@ -55,6 +59,9 @@ constexpr const char* kHelp =
     "                  with K, M or G (powers of 1024); 0 for no limit.\n"
     "                  Default: 80% of the machine's memory or of the\n"
     "                  control group's limit, whichever is lower\n"
+    "                  with the input before writing it\n"
+    "      --check     end the compressed file with a trailer holding the length\n"
+    "                  and a hash of the input, which d then checks\n"
     "  --              end of options\n"
     "\n"
     "exit status: 0 on success, 255 after any failure message\n";
@@ -65,6 +72,7 @@ struct Settings {
     bool force = false;
     bool memoryLimitSet = false;
     uint64_t memoryLimit = 0;
+    bool check = false;
 };
 
 // Writes a message to the message stream and takes the failure exit.
@@ -122,6 +130,7 @@ void code(bool compressing, FileHandle& in, Output& out, const Settings& setting
           uint64_t& bytesIn, uint64_t& bytesOut) {
     Options options;
     options.memoryLimit = settings.memoryLimit;
+    options.check = settings.check;
     if (settings.progress)
         options.progress = [&display](uint64_t done, uint64_t total) { progressUpdate(display, done, total); };
     const Writer write = [&](const uint8_t* data, size_t n) {
@@ -209,7 +218,7 @@ int runCli(int argc, char** argv) {
     std::vector<std::string> entries;
     Settings settings;
     std::string unknown, badLimit;
-    bool help = false, version = false, limitInvalid = false;
+    bool help = false, version = false, limitInvalid = false, list = false;
     int i = 1;
     for (; i < argc; ++i) {
         const char* arg = argv[i];
@@ -232,6 +241,10 @@ int runCli(int argc, char** argv) {
             noteMemoryLimit(argv[++i], settings, limitInvalid, badLimit);
         } else if (std::strncmp(arg, "--memory-limit=", 15) == 0) {
             noteMemoryLimit(arg + 15, settings, limitInvalid, badLimit);
+        } else if (std::strcmp(arg, "--check") == 0) {
+            settings.check = true;
+        } else if (std::strcmp(arg, "-l") == 0 || std::strcmp(arg, "--list") == 0) {
+            list = true;
         } else if (unknown.empty()) {
             unknown = arg;
         }
@@ -248,6 +261,7 @@ int runCli(int argc, char** argv) {
         std::printf("quellpack %s\n", kVersion);
         return std::fflush(stdout) == 0 ? 0 : kFailure;
     }
+    if (list) return listFiles(entries);
     // The program name and three entries: mode, infile, outfile.
     if (entries.size() < 3) return fail(STDOUT_FILENO, kUsage);
     if (!settings.memoryLimitSet) settings.memoryLimit = defaultMemoryLimit();

@@ -1,6 +1,7 @@
 // The compressed file: the byte count, then the coded bytes with the text
-// flag in the first of them. Everything is streamed; the whole-buffer calls
-// run the same code over memory.
+// flag in the first of them, then optionally the integrity trailer.
+// Everything is streamed; the whole-buffer calls run the same code over
+// memory.
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -10,7 +11,10 @@
 #include "driver/capitals.hpp"
 #include "driver/capitals_stream.hpp"
 #include "driver/memory_reader.hpp"
+#include "driver/hash.hpp"
+#include "driver/header.hpp"
 #include "driver/test_seam.hpp"
+#include "driver/trailer.hpp"
 #include "ppm/ppm.hpp"
 #include "quellpack/quellpack.hpp"
 
@@ -23,8 +27,8 @@ size_t maxModelLength = std::numeric_limits<int32_t>::max();
 
 namespace {
 
-constexpr size_t kHeaderSize = 4;
-constexpr size_t kMinFileSize = kHeaderSize + 4;
+using driver::kHeaderSize;
+using driver::kMinFileSize;
 constexpr size_t kChunk = size_t{1} << 14;
 
 // Serves a byte string in chunks.
@@ -59,21 +63,33 @@ Reader limitedReader(std::shared_ptr<Limited> lim) {
     };
 }
 
+// Passes `read`'s bytes on, adding them to `hash`.
+Reader hashingReader(Reader read, driver::Xxh64& hash) {
+    return [read = std::move(read), &hash](uint8_t* buf, size_t capacity) {
+        const size_t n = read(buf, capacity);
+        driver::xxh64Add(hash, buf, n);
+        return n;
+    };
+}
+
 ppm::ProgressFn modelProgress(const Options& options, uint64_t total) {
     if (!options.progress) return nullptr;
     return [&options, total](size_t done) { options.progress(done, total); };
 }
 
 // Codes the source's bytes (through the transform for text) and hands the
-// file to `write`: header, then coded bytes with the flag in the first.
+// file to `write`: header, then coded bytes with the flag in the first, then
+// with options.check the trailer, hashed over the bytes as they are coded.
 void writeCompressed(const Source& source, bool text, uint64_t n, const Writer& write, const Options& options) {
     uint8_t header[kHeaderSize];
     for (size_t i = 0; i < kHeaderSize; ++i) header[i] = static_cast<uint8_t>(n >> (8 * i));
     write(header, kHeaderSize);
 
     auto raw = std::make_shared<Limited>(Limited{source.open(), source.size});
+    driver::Xxh64 hash = driver::xxh64Start();
     driver::CapitalsReader capitals;
     capitals.raw = limitedReader(raw);
+    if (options.check) capitals.raw = hashingReader(std::move(capitals.raw), hash);
     const Reader modelInput =
         text ? Reader([&capitals](uint8_t* buf, size_t cap) { return driver::readCapitals(capitals, buf, cap); })
              : Reader(capitals.raw);
@@ -93,16 +109,21 @@ void writeCompressed(const Source& source, bool text, uint64_t n, const Writer& 
     // The input must not have changed between the two readings.
     uint8_t extra;
     if (raw->left != 0 || (text && driver::readCapitals(capitals, &extra, 1) != 0)) throw Error(ErrorKind::ReadFailed);
+    if (options.check) {
+        const auto trailer = driver::encodeTrailer({source.size, driver::xxh64Digest(hash), driver::kTrailerXxh64});
+        write(trailer.data(), trailer.size());
+    }
     if (options.progress) options.progress(n, n);
 }
 
-// Decodes `file` and compares it with a fresh reading of the source.
+// Decodes `file` (checking its trailer, if any) and compares it with a
+// fresh reading of the source.
 void verifyAgainst(const std::vector<uint8_t>& file, const Source& source) {
     auto raw = std::make_shared<Limited>(Limited{source.open(), source.size});
     const Reader original = limitedReader(raw);
     std::vector<uint8_t> expected(kChunk), got;
     bool same = true;
-    decompress(memoryReader(file), [&](const uint8_t* data, size_t n) {
+    const Writer compare = [&](const uint8_t* data, size_t n) {
         got.assign(data, data + n);
         if (testing::verifyTamper) testing::verifyTamper(got);
         while (same && !got.empty()) {
@@ -111,7 +132,14 @@ void verifyAgainst(const std::vector<uint8_t>& file, const Source& source) {
                    std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(take), expected.begin());
             got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(take));
         }
-    });
+    };
+    try {
+        decompress(memoryReader(file), compare);
+    } catch (const Error& e) {
+        // What we just wrote not decoding is a failed verification.
+        if (e.kind() != ErrorKind::Damaged) throw;
+        same = false;
+    }
     if (!same || raw->left != 0) throw Error(ErrorKind::VerifyFailed);
 }
 
@@ -141,15 +169,48 @@ void compressSource(const Source& source, const Writer& write, const Options& op
     write(file.data(), file.size());
 }
 
-void decompressReader(const Reader& read, const Writer& write, const Options& options) {
+// Reads what follows the coded data to the end of the input. When the input
+// ends with a trailer, the coded data must end where it begins and the
+// restored bytes must have its length and hash.
+void checkTrailer(const Reader& read, const driver::TailKeeper& tail, uint64_t codedEnd, uint64_t restored,
+                  const driver::Xxh64& hash) {
+    std::vector<uint8_t> rest(kChunk);
+    while (read(rest.data(), rest.size()) > 0) {
+    }
+    const std::optional<driver::Trailer> trailer = driver::findTrailer(tail);
+    // A version we do not know is read as every decoder reads the file: its
+    // trailer is bytes after the coded data.
+    if (!trailer || trailer->version != driver::kTrailerXxh64) return;
+    if (codedEnd != tail.total - driver::kTrailerSize || trailer->restoredLength != restored ||
+        trailer->hash != driver::xxh64Digest(hash))
+        throw Error(ErrorKind::Damaged);
+}
+
+void decompressReader(const Reader& input, const Writer& output, const Options& options) {
+    // Everything read passes the tail keeper, everything restored the hash.
+    driver::TailKeeper tail;
+    bool ended = false;
+    const Reader read = [&](uint8_t* buf, size_t capacity) -> size_t {
+        if (ended) return 0;
+        const size_t got = input(buf, capacity);
+        ended = got == 0;
+        driver::keepTail(tail, buf, got);
+        return got;
+    };
+    driver::Xxh64 hash = driver::xxh64Start();
+    uint64_t restored = 0;
+    const Writer write = [&](const uint8_t* data, size_t n) {
+        driver::xxh64Add(hash, data, n);
+        restored += n;
+        output(data, n);
+    };
+
     uint8_t start[kMinFileSize];
     if (readFully(read, start, kMinFileSize) < kMinFileSize) throw Error(ErrorKind::Damaged);
-    uint32_t n = 0;
-    for (size_t i = 0; i < kHeaderSize; ++i) n |= static_cast<uint32_t>(start[i]) << (8 * i);
-    if (n > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) throw Error(ErrorKind::Damaged);
-    const uint8_t flagByte = start[kHeaderSize];
-    if ((flagByte & ~driver::TEXT_FLAG) != 0) throw Error(ErrorKind::Damaged);
-    const bool text = (flagByte & driver::TEXT_FLAG) != 0;
+    const std::optional<driver::Header> header = driver::parseHeader(start);
+    if (!header) throw Error(ErrorKind::Damaged);
+    const uint32_t n = header->count;
+    const bool text = header->text;
 
     // The first coded bytes are already read; the decoder never looks at
     // the first one, so the flag needs no clearing.
@@ -169,8 +230,11 @@ void decompressReader(const Reader& read, const Writer& write, const Options& op
         text ? Writer([&capitals](const uint8_t* data, size_t count) { driver::writeCapitals(capitals, data, count); })
              : Writer(write);
     const ppm::ProgressFn progress = modelProgress(options, n);
-    ppm::decompress(coded, n, out, progress ? &progress : nullptr, options.memoryLimit);
+    const size_t used = ppm::decompress(coded, n, out, progress ? &progress : nullptr, options.memoryLimit);
     if (text && !driver::finishCapitals(capitals)) throw Error(ErrorKind::Damaged);
+    // With nothing to decode the decoder loads nothing, but the file holds
+    // the four bytes the encoder always writes.
+    checkTrailer(read, tail, kHeaderSize + std::max<uint64_t>(used, kMinFileSize - kHeaderSize), restored, hash);
     if (options.progress) options.progress(n, n);
 }
 

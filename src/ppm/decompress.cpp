@@ -21,9 +21,9 @@ inline uint32_t decodeByte(Coding& k, Tree& tree, Walk& w) {
 }
 }  // namespace
 
-void decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress,
+size_t decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress,
                 uint64_t memoryLimit) {
-    if (n == 0) return;
+    if (n == 0) return 0;
     std::vector<uint8_t> coded(kChunk);
     stats::MemoryBudget budget{memoryLimit};
     Tree tree;
@@ -47,6 +47,7 @@ void decompress(const Reader& read, size_t n, const Writer& write, const Progres
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }
     write(out.data(), out.size());
+    return rc::consumed(k.coder);
 }
 
 }  // namespace quellpack::ppm

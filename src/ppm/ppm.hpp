@@ -24,9 +24,11 @@ void compress(size_t n, const Reader& read, const Writer& write, const ProgressF
 
 // Restores n bytes from the coded bytes that `read` supplies, handing them
 // to `write` as they are decoded. Throws Error(Damaged) when the coded bytes
-// cannot be what compress wrote for n bytes; never reads more coded bytes
-// than compress wrote. memoryLimit as for compress.
-void decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress = nullptr,
-                uint64_t memoryLimit = 0);
+// cannot be what compress wrote for n bytes. Returns the number of coded
+// bytes the decoder used (0 for n = 0), which for what compress wrote is
+// all of them; `read` is asked for chunks, so it may have supplied more.
+// memoryLimit as for compress.
+size_t decompress(const Reader& read, size_t n, const Writer& write, const ProgressFn* progress = nullptr,
+                  uint64_t memoryLimit = 0);
 
 }  // namespace quellpack::ppm

@@ -7,6 +7,7 @@ uint8_t refillByte(RCState& st) {
         const uint8_t* data = nullptr;
         const size_t n = st.refill(data);
         if (n > 0) {
+            st.earlierChunks += st.length;
             st.input = data;
             st.length = n;
             st.position = 1;

@@ -24,6 +24,7 @@ struct RCState {
     const uint8_t* input = nullptr;  // decoder: coded bytes at hand (not owned)
     size_t length = 0;           // decoder: number of them
     size_t position = 0;         // decoder: next byte to read
+    size_t earlierChunks = 0;    // decoder: bytes of the chunks before `input`
     // Decoder: supplies further coded bytes once `input` is used up, setting
     // its argument to them and returning their number (0 at the end).
     std::function<size_t(const uint8_t*& data)> refill;
@@ -90,6 +91,10 @@ inline uint8_t readByte(RCState& st) {
     if (st.position < st.length) return st.input[st.position++];
     return refillByte(st);
 }
+
+// The number of coded bytes the decoder has loaded so far: four at the
+// start, then one per renormalisation step, however the input was chunked.
+inline size_t consumed(const RCState& st) { return st.earlierChunks + st.position; }
 
 // Shifts one coded byte into the 24-bit code.
 inline void loadByte(RCState& st) {
