@@ -51,7 +51,7 @@ enum {
  * the bound does not fit in a size_t.
  *
  * It is a guarantee, not an estimate: real data compresses to far less
- * (random bytes to about input_size + 1%). It follows from the coder:
+ * (random bytes to about 1.02 times input_size). It follows from the coder:
  * - the capital transform turns two bytes into at most three, so the model
  *   codes m <= input_size + input_size / 2 bytes;
  * - each byte is coded in at most 5 contexts (orders 4 to 0; the order-0
