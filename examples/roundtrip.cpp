@@ -37,6 +37,8 @@ const char* kindName(quellpack::ErrorKind kind) {
         case quellpack::ErrorKind::TooLarge: return "TooLarge";
         case quellpack::ErrorKind::OutOfMemory: return "OutOfMemory";
         case quellpack::ErrorKind::VerifyFailed: return "VerifyFailed";
+        case quellpack::ErrorKind::ReadFailed: return "ReadFailed";
+        case quellpack::ErrorKind::WriteFailed: return "WriteFailed";
     }
     return "unknown";
 }

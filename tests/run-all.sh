@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds quellpack and runs every test: the Release suite, the same suite
 # under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets
-# for a bounded time, and a build of the example against an installed copy.
+# for a bounded time, builds of the examples against installed copies (static
+# and shared library), and the Python module with its tests.
 # Installs the Debian packages it needs when they are missing (libxxhash-dev
 # only for the test that compares the trailer's hash with it).
 set -euo pipefail

@@ -3,6 +3,8 @@
 
 #include <stdexcept>
 
+#include "quellpack/export.h"
+
 namespace quellpack {
 
 // Which failure an Error reports. New kinds may be added at the end.
@@ -17,7 +19,7 @@ enum class ErrorKind {
 
 // Thrown by compress and decompress; what() is errorMessage(kind()), the
 // message the quellpack program prints for this failure.
-class Error : public std::runtime_error {
+class QUELLPACK_API Error : public std::runtime_error {
 public:
     explicit Error(ErrorKind kind);
     ErrorKind kind() const noexcept { return kind_; }
@@ -28,6 +30,6 @@ private:
 
 // The fixed English message for a failure, exactly as the program prints
 // it (no trailing newline); never null.
-const char* errorMessage(ErrorKind kind) noexcept;
+QUELLPACK_API const char* errorMessage(ErrorKind kind) noexcept;
 
 }  // namespace quellpack

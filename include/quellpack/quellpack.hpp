@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "quellpack/error.hpp"
+#include "quellpack/export.h"
 #include "quellpack/version.hpp"
 
 namespace quellpack {
@@ -45,11 +46,11 @@ struct Options {
 // Throws Error(TooLarge) when the input, after the capital-letter transform,
 // has 2^31 bytes or more, Error(OutOfMemory) when memory runs out, and
 // Error(VerifyFailed) as Options::verify says.
-std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& options = {});
+QUELLPACK_API std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& options = {});
 
 // As above, but takes over the input's memory for the transformed text,
 // which saves a copy; `input` is left empty.
-std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options = {});
+QUELLPACK_API std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options = {});
 
 // Restores the bytes a compressed file holds; `file` is not changed. When
 // the file ends with an integrity trailer, the coded data must end where
@@ -59,7 +60,14 @@ std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& optio
 // does not match its trailer, Error(OutOfMemory) when memory runs out.
 // Without a trailer nothing is checked: a changed byte that still decodes
 // yields other bytes. options.verify and options.check are ignored.
-std::vector<uint8_t> decompress(std::span<const uint8_t> file, const Options& options = {});
+QUELLPACK_API std::vector<uint8_t> decompress(std::span<const uint8_t> file, const Options& options = {});
+
+// The most bytes decompress can restore from `file`, read from its header:
+// the model's byte count, which capital marks only lengthen. Throws
+// Error(Damaged) when `file` is too short to be a compressed file or its
+// count is out of range; a file that passes may still be refused by
+// decompress.
+QUELLPACK_API uint64_t restoredSizeBound(std::span<const uint8_t> file);
 
 // Supplies input: fills buf with up to `capacity` bytes and returns how
 // many, 0 at the end. It may throw to end the call; by convention a read
@@ -83,7 +91,7 @@ struct Source {
 // comes first), three times with verify, which also holds the compressed
 // file in memory until it has been checked. Throws as compress above, and
 // Error(ReadFailed) when the source does not read as `size` bytes both times.
-void compress(const Source& source, const Writer& write, const Options& options = {});
+QUELLPACK_API void compress(const Source& source, const Writer& write, const Options& options = {});
 
 // Restores the compressed file that `read` supplies, handing the bytes to
 // `write` as they are decoded. `read` is asked for chunks until it returns
@@ -92,6 +100,6 @@ void compress(const Source& source, const Writer& write, const Options& options 
 // returns only at the end of the input, and the whole output has been
 // written before the trailer is checked. Throws as decompress above; after
 // Error(Damaged) part or all of the output may already have been written.
-void decompress(const Reader& read, const Writer& write, const Options& options = {});
+QUELLPACK_API void decompress(const Reader& read, const Writer& write, const Options& options = {});
 
 }  // namespace quellpack

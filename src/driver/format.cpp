@@ -287,6 +287,14 @@ std::vector<uint8_t> decompress(std::span<const uint8_t> file, const Options& op
     });
 }
 
+uint64_t restoredSizeBound(std::span<const uint8_t> file) {
+    if (file.size() < kMinFileSize) throw Error(ErrorKind::Damaged);
+    uint32_t n = 0;
+    for (size_t i = 0; i < kHeaderSize; ++i) n |= static_cast<uint32_t>(file[i]) << (8 * i);
+    if (n > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) throw Error(ErrorKind::Damaged);
+    return n;
+}
+
 Error::Error(ErrorKind kind) : std::runtime_error(errorMessage(kind)), kind_(kind) {}
 
 const char* errorMessage(ErrorKind kind) noexcept {
