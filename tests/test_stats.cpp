@@ -146,17 +146,19 @@ TEST(StatsTransitions, EleventhByteMakesLarge) {
     EXPECT_EQ(inspect(st, pool).total, r.total + 16);
 }
 
-// A record's word tells an StDet from a list for every pool index, up to
-// the last unit the pool can hand out; the StDet's byte and count never
-// look like a list.
+// A record's word tells an StDet from a list for every pool index, from
+// the first to the last unit the pool can hand out (past the old 2^30
+// limit); the StDet's byte and count never look like a list.
 TEST(StatsTransitions, WordKeepsKindAndIndexApartOverThePoolsWholeRange) {
-    for (const uint64_t index : {uint64_t{1}, uint64_t{1} << 30, (uint64_t{1} << 30) + 5, Pool::kMaxUnits - 1}) {
+    Pool pool;
+    EXPECT_EQ(pool.alloc(1), Pool::kFirstIndex);
+    EXPECT_EQ(pool.bytes(), 4u * Pool::kChunk);
+    for (const uint64_t index : {uint64_t{Pool::kFirstIndex}, uint64_t{1} << 30, (uint64_t{1} << 31) + 5, Pool::kMaxUnits - 1}) {
         const Stats st = listStats(static_cast<uint32_t>(index));
         EXPECT_FALSE(isDet(st)) << index;
         EXPECT_EQ(listIndex(st), index);
     }
     Stats det = newDet(255);
-    Pool pool;
     for (int i = 0; i < 6000; ++i) incrCount(255, true, det, pool);
     EXPECT_TRUE(isDet(det));
     EXPECT_EQ(detSymbol(det), 255u);

@@ -78,14 +78,18 @@ struct ChunkedArray {
 };
 
 // Variable-sized blocks of 4-byte units, recycled through one free list per
-// block size. Index 0 is never handed out, so callers may use it as "none".
+// block size. Indices start at kFirstIndex (2^24), so none fits in 24 bits:
+// a statistics record tells a list's index from an StDet's byte and count
+// by that alone, and 0 means "none". The chunks below it are never made.
 struct Pool {
     static constexpr int kBits = 16;                 // units per chunk: 64 Ki
     static constexpr uint32_t kChunk = 1u << kBits;
     static constexpr uint32_t kMaxBlock = 260;       // units
-    // As many chunks as a record's 31-bit list index reaches: 2^31 units,
-    // 8 GiB.
-    static constexpr uint32_t kMaxChunks = 1u << 15;
+    static constexpr uint32_t kFirstChunk = 1u << (24 - kBits);
+    static constexpr uint32_t kFirstIndex = kFirstChunk << kBits;
+    // As many chunks as a 32-bit index reaches: 2^32 - 2^24 units, nearly
+    // 16 GiB.
+    static constexpr uint32_t kMaxChunks = 1u << (32 - kBits);
     static constexpr uint64_t kMaxUnits = uint64_t{kMaxChunks} << kBits;
     // Vector scans may read a little past a block; each chunk ends in this
     // many zeroed bytes so that the last block's reads stay inside it
@@ -94,9 +98,10 @@ struct Pool {
     // until handed out.
     static constexpr size_t kSlack = 64;
 
-    std::vector<unsigned char*> chunks;  // owned by the region
+    std::vector<unsigned char*> chunks =
+        std::vector<unsigned char*>(kFirstChunk);  // owned by the region; the first kFirstChunk stay empty
     std::shared_ptr<Region> region = newRegion();
-    uint64_t next = 0;                   // first unused unit
+    uint64_t next = kFirstIndex;         // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
     MemoryBudget* budget = nullptr;
 
@@ -119,7 +124,6 @@ struct Pool {
             next = uint64_t{chunks.size()} << kBits;
             chunks.push_back(takeChunk(*region, 4 * kChunk + kSlack));
             std::memset(chunks.back() + 4 * kChunk, 0, kSlack);
-            if (next == 0) next = 1;  // keep index 0 free
         }
         const auto i = static_cast<uint32_t>(next);
         next += units;
@@ -131,7 +135,7 @@ struct Pool {
         store32(at(i), freeHead[units]);
         freeHead[units] = i;
     }
-    size_t bytes() const { return chunks.size() * 4 * size_t{kChunk}; }
+    size_t bytes() const { return (chunks.size() - kFirstChunk) * 4 * size_t{kChunk}; }
 };
 
 }  // namespace quellpack::stats

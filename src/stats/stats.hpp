@@ -24,24 +24,25 @@ constexpr int32_t kEscapeIncrement = 5;  // escape added when the byte was new
 constexpr int32_t kMaxSmall = 10;        // an eleventh byte makes an StLarge
 constexpr int32_t kHalveAbove = 65535;   // totals are kept at or below this
 
-// A context's record in one word. The top bit tells a list from an StDet:
-// an StDet keeps its byte (bits 16..23) and count (bits 0..15), a list the
-// pool index of its block in the other 31 bits. StSmall and StLarge differ
-// only in their length, so the word does not spend a bit on them. A list
+// A context's record in one word: an StDet keeps its byte (bits 16..23)
+// and count (bits 0..15), a list the pool index of its block, which is at
+// least 2^24 (Pool::kFirstIndex): the word's value tells the two apart.
+// StSmall and StLarge differ only in their length. A list
 // is: unit 0 = escape | total << 16, unit 1 = number of bytes n, then n
 // byte values in ascending order, then their n counts as 16-bit values.
 struct Stats {
     uint32_t word;
 };
 
-constexpr uint32_t kListBit = 1u << 31;
-static_assert(Pool::kMaxUnits - 1 <= kListBit - 1, "every pool index fits a list's word");
+constexpr uint32_t kDetWords = 1u << 24;  // every StDet's word is below this
+static_assert(Pool::kFirstIndex >= kDetWords, "no list index looks like an StDet");
+static_assert(Pool::kMaxUnits - 1 <= UINT32_MAX, "every pool index fits a record's word");
 
-inline bool isDet(Stats st) { return (st.word & kListBit) == 0; }
+inline bool isDet(Stats st) { return st.word < kDetWords; }
 inline uint32_t detSymbol(Stats st) { return st.word >> 16 & 0xFF; }
 inline int32_t detCount(Stats st) { return static_cast<int32_t>(st.word & 0xFFFF); }
-inline uint32_t listIndex(Stats st) { return st.word & (kListBit - 1); }
-inline Stats listStats(uint32_t index) { return Stats{kListBit | index}; }
+inline uint32_t listIndex(Stats st) { return st.word; }
+inline Stats listStats(uint32_t index) { return Stats{index}; }
 
 inline Stats newDet(uint32_t b) { return Stats{b << 16 | 1}; }
 
