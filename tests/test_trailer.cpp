@@ -2,6 +2,7 @@
 // of files that carry one, whole, stripped, damaged or read in pieces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -38,20 +39,22 @@ Bytes plain(const Bytes& input) { return quellpack::compress(std::span<const uin
 
 Bytes withoutTrailer(const Bytes& file) { return Bytes(file.begin(), file.end() - kTrailer); }
 
-// Decompresses through the streaming call, `read` handing out pieces of
-// the sizes `pieces` gives, in turn.
+// A reader of `bytes` (which must outlive it) that hands out pieces of the
+// sizes `pieces` gives, in turn, each at most what was asked for.
+quellpack::Reader readerOf(const Bytes& bytes, std::vector<size_t> pieces = {SIZE_MAX}) {
+    return [&bytes, pieces, at = size_t{0}, turn = size_t{0}](uint8_t* buf, size_t capacity) mutable {
+        const size_t n = std::min({capacity, pieces[turn++ % pieces.size()], bytes.size() - at});
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), n, buf);
+        at += n;
+        return n;
+    };
+}
+
+// Decompresses through the streaming call, reading in the given pieces.
 Bytes decompressInPieces(const Bytes& file, const std::vector<size_t>& pieces) {
-    size_t at = 0, turn = 0;
     Bytes out;
-    quellpack::decompress(
-        [&](uint8_t* buf, size_t capacity) {
-            const size_t n = std::min({capacity, pieces[turn++ % pieces.size()], file.size() - at});
-            std::copy(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + n),
-                      buf);
-            at += n;
-            return n;
-        },
-        [&](const uint8_t* data, size_t n) { out.insert(out.end(), data, data + n); });
+    quellpack::decompress(readerOf(file, pieces),
+                          [&](const uint8_t* data, size_t n) { out.insert(out.end(), data, data + n); });
     return out;
 }
 
@@ -124,15 +127,9 @@ TEST(Trailer, StreamsAndVerificationWriteTheSameFile) {
     const Bytes input = qptest::sampleText(40000);
     quellpack::Options options;
     options.check = true;
+    const quellpack::Source source{input.size(), [&input] { return quellpack::Reader(readerOf(input)); }};
     Bytes streamed;
-    quellpack::compress(quellpack::Source{input.size(), [&] { return quellpack::Reader(
-                                                                 [&, at = size_t{0}](uint8_t* buf, size_t cap) mutable {
-                                                                     const size_t n = std::min(cap, input.size() - at);
-                                                                     std::copy_n(input.begin() + static_cast<std::ptrdiff_t>(at), n, buf);
-                                                                     at += n;
-                                                                     return n;
-                                                                 }); }},
-                        [&](const uint8_t* data, size_t n) { streamed.insert(streamed.end(), data, data + n); },
+    quellpack::compress(source, [&](const uint8_t* data, size_t n) { streamed.insert(streamed.end(), data, data + n); },
                         options);
     EXPECT_EQ(streamed, checked(input));
     options.verify = true;
