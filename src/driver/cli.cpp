@@ -184,16 +184,20 @@ int runFiles(const std::string& mode, const std::string& inName, const std::stri
 
     ProgressDisplay display;
     progressStart(display);
+    // The temporary goes before the message, and before any key-press wait.
+    const auto failed = [&](const char* message) {
+        abandonOutput(out);
+        progressClear(display);
+        return fail(msg, message);
+    };
     uint64_t bytesIn = 0, bytesOut = 0;
     try {
         code(compressing, in, out, settings, display, bytesIn, bytesOut);
         if (!commitOutput(out, in.info)) throw Error(ErrorKind::WriteFailed);
     } catch (const Error& e) {
-        progressClear(display);
-        return fail(msg, e.what());
+        return failed(e.what());
     } catch (const std::bad_alloc&) {
-        progressClear(display);
-        return fail(msg, errorMessage(ErrorKind::OutOfMemory));
+        return failed(errorMessage(ErrorKind::OutOfMemory));
     }
     if (settings.progress) progressSummary(display, bytesIn, bytesOut, compressing);
     return 0;

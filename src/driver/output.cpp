@@ -39,7 +39,15 @@ std::string followLinks(std::string path) {
 
 // Names of descriptors the process already has (/dev/stdout, /proc/self/fd/1)
 // stand for those streams, not for the files behind them.
-bool namesAStream(const std::string& name) { return name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0; }
+bool namesAStream(const std::string& name) {
+    const auto startsWith = [&name](const char* prefix) { return name.rfind(prefix, 0) == 0; };
+    if (name == "/dev/stdout" || name == "/dev/stderr" || startsWith("/dev/fd/")) return true;
+    if (!startsWith("/proc/")) return false;
+    const size_t fd = name.find("/fd/");
+    const std::string owner = name.substr(6, fd == std::string::npos ? 0 : fd - 6);
+    return owner == "self" || owner == "thread-self" ||
+           (!owner.empty() && owner.find_first_not_of("0123456789") == std::string::npos);
+}
 
 // Creates a temporary in `dir` that no other run can have, with `mode`.
 int createTemporary(const std::string& dir, mode_t mode, std::string& path) {
@@ -87,12 +95,14 @@ bool openOutput(const std::string& name, const FileInfo& input, Output& out) {
     }
     const std::string resolved = followLinks(name);
     const FileInfo existing = infoOfName(resolved);
-    if ((existing.known && !existing.regular) || namesAStream(name) || namesAStream(resolved)) {
+    if ((existing.known && !existing.regular) || namesAStream(name)) {
         // Appending keeps what a shell's >> or an earlier writer put there.
         const int flags = existing.regular ? O_WRONLY | O_APPEND | O_CLOEXEC : O_WRONLY | O_CLOEXEC;
         out.file = FileHandle(::open(name.c_str(), flags));
         return out.file.open();
     }
+    // A file the user may not write is not replaced behind its back.
+    if (existing.known && ::access(resolved.c_str(), W_OK) != 0) return false;
     // Every name of a hard-linked file must see the new content.
     if (existing.known && existing.links > 1) return openInPlace(resolved, out);
     const mode_t mode = input.regular ? (input.mode & 0777) : 0666;
