@@ -196,14 +196,14 @@ TEST(CApi, LibraryFailuresKeepTheirMessages) {
     using quellpack::ErrorKind;
     for (ErrorKind kind : {ErrorKind::Damaged, ErrorKind::TooLarge, ErrorKind::OutOfMemory, ErrorKind::VerifyFailed,
                            ErrorKind::ReadFailed, ErrorKind::WriteFailed}) {
-        EXPECT_STREQ(quellpack_error_message(static_cast<quellpack_status>(static_cast<int>(kind) + 1)),
+        EXPECT_STREQ(quellpack_error_message(static_cast<int>(kind) + 1),
                      quellpack::errorMessage(kind));
     }
     EXPECT_STREQ(quellpack_error_message(QUELLPACK_DAMAGED), "in file is damaged");
     EXPECT_STREQ(quellpack_error_message(QUELLPACK_BUFFER_TOO_SMALL), "output buffer too small");
     EXPECT_STREQ(quellpack_error_message(QUELLPACK_INVALID_ARGUMENT), "invalid argument");
-    EXPECT_STREQ(quellpack_error_message(static_cast<quellpack_status>(-3)), "unknown error");
-    EXPECT_STREQ(quellpack_error_message(static_cast<quellpack_status>(99)), "unknown error");
+    EXPECT_STREQ(quellpack_error_message(-3), "unknown error");
+    EXPECT_STREQ(quellpack_error_message(99), "unknown error");
 }
 
 TEST(CApi, VersionIsTheProjectVersion) {

@@ -2,9 +2,13 @@
 // of the built quellpack binary.
 #pragma once
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#else
+#include <random>
+#endif
 
 #include <cstdint>
 #include <cstdlib>
@@ -35,8 +39,14 @@ inline std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<u
 struct TempDir {
     fs::path path;
     TempDir() {
+#ifndef _WIN32
         std::string tmpl = (fs::temp_directory_path() / "quellpack-test-XXXXXX").string();
         path = ::mkdtemp(tmpl.data());
+#else
+        std::random_device seed;
+        do path = fs::temp_directory_path() / ("quellpack-test-" + std::to_string(seed()));
+        while (!fs::create_directory(path));
+#endif
     }
     ~TempDir() {
         std::error_code ec;
@@ -46,6 +56,8 @@ struct TempDir {
     fs::path operator/(const std::string& name) const { return path / name; }
 };
 
+// Running programs is for the command-line tests, which need POSIX.
+#ifndef _WIN32
 struct RunResult {
     int status = -1;  // exit status, or -1 when killed by a signal
     std::string out;  // standard output
@@ -96,6 +108,8 @@ inline RunResult runQuellpack(const std::vector<std::string>& args, const std::s
                               const std::string& stdinPath = "", const std::function<void()>& childSetup = {}) {
     return runProgram(QUELLPACK_BINARY, args, input, stdinPath, childSetup);
 }
+
+#endif
 
 // The shared benchmark corpus and conformance material.
 inline fs::path sharedDir() { return fs::path(QUELLPACK_SHARED_DIR); }

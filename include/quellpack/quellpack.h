@@ -99,9 +99,10 @@ QUELLPACK_API quellpack_status quellpack_decompress_alloc(const void* file, size
 /* Releases what the _alloc functions returned; NULL is ignored. */
 QUELLPACK_API void quellpack_free(void* memory);
 
-/* The fixed English text of a status, as the quellpack program prints the
+/* The fixed English text of a status (any int: "unknown error" for one it
+ * does not know), as the quellpack program prints the
  * library's failures (no trailing newline); never NULL. */
-QUELLPACK_API const char* quellpack_error_message(quellpack_status status);
+QUELLPACK_API const char* quellpack_error_message(int status);
 
 /* The linked library's version: "X.Y.Z", and X * 10000 + Y * 100 + Z. */
 QUELLPACK_API const char* quellpack_version(void);

@@ -196,7 +196,7 @@ quellpack_status quellpack_decompress_alloc(const void* file, size_t file_size, 
 
 void quellpack_free(void* memory) { std::free(memory); }
 
-const char* quellpack_error_message(quellpack_status status) {
+const char* quellpack_error_message(int status) {
     switch (status) {
         case QUELLPACK_OK: return "no error";
         case QUELLPACK_BUFFER_TOO_SMALL: return "output buffer too small";
@@ -205,7 +205,7 @@ const char* quellpack_error_message(quellpack_status status) {
         default: break;
     }
     if (status < 1 || status >= QUELLPACK_BUFFER_TOO_SMALL) return "unknown error";
-    return quellpack::errorMessage(static_cast<ErrorKind>(static_cast<int>(status) - 1));
+    return quellpack::errorMessage(static_cast<ErrorKind>(status - 1));
 }
 
 const char* quellpack_version(void) { return quellpack::kVersion; }
