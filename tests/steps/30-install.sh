@@ -59,7 +59,7 @@ share/man/man1/quellpack.1"
     so="$prefix/$libdir/libquellpack.so"
     [ "$(readlink "$so")" = "libquellpack.so.${version%%.*}" ]
     [ "$(readlink "$so.${version%%.*}")" = "libquellpack.so.$version" ]
-    objdump -p "$so" | grep -q "SONAME *libquellpack.so.${version%%.*}$"
+    grep -q "SONAME *libquellpack.so.${version%%.*}$" <<<"$(objdump -p "$so")"
     foreign=$(nm -D --defined-only "$so" | awk '{print $3}' | grep -vE '^(quellpack_|_ZN9quellpack|_ZT[ISV]N9quellpack)' || true)
     [ -z "$foreign" ] || { echo "exported beyond the API:"; echo "$foreign"; exit 1; }
     export LD_LIBRARY_PATH="$prefix/$libdir"
@@ -71,7 +71,8 @@ share/man/man1/quellpack.1"
     -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" -DCMAKE_C_FLAGS="-Wall -Wextra -pedantic -Werror" >/dev/null
   cmake --build "$work/example-$kind" >/dev/null
   if [ "$kind" = shared ]; then
-    ldd "$work/example-$kind/roundtrip_c" | grep -q "libquellpack.so.${version%%.*} => $prefix"
+    linked=$(ldd "$work/example-$kind/roundtrip_c")
+    grep -q "libquellpack.so.${version%%.*} => $prefix" <<<"$linked"
   fi
   "$work/example-$kind/roundtrip" "$corpus" "$work/alice.qp" | tee "$work/report.txt"
   grep -q "restored exactly" "$work/report.txt"
