@@ -76,22 +76,25 @@ PYBIND11_MODULE(quellpack, m) {
 
     m.def(
         "compress",
-        [](py::handle data, bool verify) {
-            return codeWithoutGil(data, [verify](std::span<const uint8_t> input) {
+        [](py::handle data, bool verify, bool check) {
+            return codeWithoutGil(data, [verify, check](std::span<const uint8_t> input) {
                 quellpack::Options options;
                 options.verify = verify;
+                options.check = check;
                 return quellpack::compress(input, options);
             });
         },
-        py::arg("data"), py::kw_only(), py::arg("verify") = false,
+        py::arg("data"), py::kw_only(), py::arg("verify") = false, py::arg("check") = false,
         "Compresses a bytes-like object into a complete compressed file (bytes). verify=True decodes the result "
-        "and compares it with the input first.");
+        "and compares it with the input first; check=True ends the file with the integrity trailer that "
+        "decompress checks.");
     m.def(
         "decompress",
         [](py::handle data) {
             return codeWithoutGil(data, [](std::span<const uint8_t> file) { return quellpack::decompress(file); });
         },
         py::arg("data"),
-        "Restores the bytes a compressed file (any bytes-like object) holds; bytes after the coded data are "
+        "Restores the bytes a compressed file (any bytes-like object) holds. A file that ends with an "
+        "integrity trailer must match it (else Error, kind 'damaged'); other bytes after the coded data are "
         "ignored.");
 }

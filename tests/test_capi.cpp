@@ -79,11 +79,11 @@ TEST(CApi, CompressBoundHoldsOnRandomAndAdversarialData) {
 }
 
 TEST(CApi, CompressBoundLimits) {
-    EXPECT_EQ(quellpack_compress_bound(0), 8u);
-    EXPECT_EQ(quellpack_compress_bound(1), 28u);
+    EXPECT_EQ(quellpack_compress_bound(0), 33u);
+    EXPECT_EQ(quellpack_compress_bound(1), 53u);
     EXPECT_EQ(quellpack_compress_bound(std::numeric_limits<size_t>::max()), 0u);
     if (sizeof(size_t) >= 8) {
-        EXPECT_EQ(quellpack_compress_bound((size_t{1} << 31) - 1), 8 + 20 * ((uint64_t{3} << 30) - 2));
+        EXPECT_EQ(quellpack_compress_bound((size_t{1} << 31) - 1), 33 + 20 * ((uint64_t{3} << 30) - 2));
         EXPECT_EQ(quellpack_compress_bound(size_t{1} << 31), 0u);
     } else {
         EXPECT_EQ(quellpack_compress_bound(200000000), 0u);  // the bound passes 2^32
@@ -166,6 +166,24 @@ TEST(CApi, DamagedFilesAreReportedAndNothingIsHandedOut) {
     EXPECT_EQ(quellpack_decompress_alloc(huge.data(), huge.size(), &got, &size, 0), QUELLPACK_DAMAGED);
 }
 
+TEST(CApi, CheckFlagAddsATrailerThatDecompressChecks) {
+    const std::vector<uint8_t> data = sampleText(3000);
+    const std::vector<uint8_t> plain = compressed(data);
+    std::vector<uint8_t> file(quellpack_compress_bound(data.size()));
+    size_t size = 0;
+    ASSERT_EQ(quellpack_compress(data.data(), data.size(), file.data(), file.size(), &size,
+                                 QUELLPACK_CHECK | QUELLPACK_VERIFY),
+              QUELLPACK_OK);
+    file.resize(size);
+    ASSERT_EQ(size, plain.size() + 25);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), file.begin()));
+    std::vector<uint8_t> out(data.size());
+    ASSERT_EQ(quellpack_decompress(file.data(), file.size(), out.data(), out.size(), &size, 0), QUELLPACK_OK);
+    EXPECT_EQ(out, data);
+    file[file.size() - 17] ^= 1;  // the hash
+    EXPECT_EQ(quellpack_decompress(file.data(), file.size(), out.data(), out.size(), &size, 0), QUELLPACK_DAMAGED);
+}
+
 TEST(CApi, InvalidArgumentsAreRefused) {
     uint8_t buf[64];
     size_t size = 0;
@@ -173,7 +191,7 @@ TEST(CApi, InvalidArgumentsAreRefused) {
     EXPECT_EQ(quellpack_compress(nullptr, 1, buf, sizeof buf, &size, 0), QUELLPACK_INVALID_ARGUMENT);
     EXPECT_EQ(quellpack_compress(buf, 1, nullptr, 10, &size, 0), QUELLPACK_INVALID_ARGUMENT);
     EXPECT_EQ(quellpack_compress(buf, 1, buf, sizeof buf, nullptr, 0), QUELLPACK_INVALID_ARGUMENT);
-    EXPECT_EQ(quellpack_compress(buf, 1, buf, sizeof buf, &size, 2), QUELLPACK_INVALID_ARGUMENT);
+    EXPECT_EQ(quellpack_compress(buf, 1, buf, sizeof buf, &size, 4), QUELLPACK_INVALID_ARGUMENT);
     EXPECT_EQ(quellpack_decompress(nullptr, 8, buf, sizeof buf, &size, 0), QUELLPACK_INVALID_ARGUMENT);
     EXPECT_EQ(quellpack_decompress(buf, 8, buf, sizeof buf, &size, QUELLPACK_VERIFY), QUELLPACK_INVALID_ARGUMENT);
     EXPECT_EQ(quellpack_compress_alloc(buf, 1, nullptr, &size, 0), QUELLPACK_INVALID_ARGUMENT);

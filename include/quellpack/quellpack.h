@@ -42,7 +42,11 @@ typedef enum quellpack_status {
 enum {
     /* Decode the result in memory and compare it with the input before
      * returning (about one more decompression). */
-    QUELLPACK_VERIFY = 1
+    QUELLPACK_VERIFY = 1,
+    /* End the file with the 25-byte integrity trailer (the input's length
+     * and a hash of it), which quellpack_decompress then checks. Every
+     * decoder of the format reads such a file. */
+    QUELLPACK_CHECK = 2
 };
 
 /* The largest compressed file an input of input_size bytes can give, so
@@ -60,13 +64,14 @@ enum {
  * - a decision narrows a range of at least 2^16 by a total of at most 2^16
  *   to at least 1, after which at most 2 output steps restore it to 2^16,
  *   and every output step writes at most one byte;
- * - the header takes 4 bytes and the final flush 4 output steps.
- * Hence at most 4 + 4 + 2 * 2 * 5 * m = 8 + 20 * m bytes. */
+ * - the header takes 4 bytes and the final flush 4 output steps;
+ * - with QUELLPACK_CHECK the trailer adds 25 bytes (always counted here).
+ * Hence at most 4 + 4 + 25 + 2 * 2 * 5 * m = 33 + 20 * m bytes. */
 QUELLPACK_API size_t quellpack_compress_bound(size_t input_size);
 
 /* Compresses the input_size bytes at input into output, which has room for
  * output_capacity bytes; *output_size is set to the compressed size, 0 on
- * failure. flags: 0 or QUELLPACK_VERIFY. input may be NULL when input_size
+ * failure. flags: 0, or QUELLPACK_VERIFY and QUELLPACK_CHECK or-ed together. input may be NULL when input_size
  * is 0. On failure the contents of output are unspecified. */
 QUELLPACK_API quellpack_status quellpack_compress(const void* input, size_t input_size, void* output,
                                                   size_t output_capacity, size_t* output_size, unsigned flags);
@@ -80,8 +85,11 @@ QUELLPACK_API quellpack_status quellpack_decompress_bound(const void* file, size
 /* Restores the compressed file of file_size bytes at file into output,
  * which has room for output_capacity bytes (quellpack_decompress_bound is
  * always enough); *output_size is set to the restored size, 0 on failure.
- * Bytes after the coded data are ignored. flags: 0. There is no checksum: a
- * changed byte that still decodes yields other bytes. */
+ * A file that ends with an integrity trailer (QUELLPACK_CHECK) is checked
+ * against it: coded data that does not end where the trailer begins, or a
+ * length or hash that does not match, is QUELLPACK_DAMAGED. Other bytes
+ * after the coded data are ignored. flags: 0. Without a trailer nothing is
+ * checked: a changed byte that still decodes yields other bytes. */
 QUELLPACK_API quellpack_status quellpack_decompress(const void* file, size_t file_size, void* output,
                                                     size_t output_capacity, size_t* output_size, unsigned flags);
 

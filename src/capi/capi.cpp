@@ -19,6 +19,8 @@ using quellpack::ErrorKind;
 struct BufferFull {};
 
 constexpr size_t kHeaderAndFlush = 8;
+constexpr size_t kTrailer = 25;  // with QUELLPACK_CHECK
+constexpr unsigned kCompressFlags = QUELLPACK_VERIFY | QUELLPACK_CHECK;
 constexpr size_t kBytesPerModelByte = 20;
 constexpr uint64_t kLargestInput = uint64_t{1} << 31;
 
@@ -48,6 +50,7 @@ std::span<const uint8_t> bytesAt(const void* data, size_t size) {
 quellpack::Options optionsOf(unsigned flags) {
     quellpack::Options options;
     options.verify = (flags & QUELLPACK_VERIFY) != 0;
+    options.check = (flags & QUELLPACK_CHECK) != 0;
     return options;
 }
 
@@ -125,7 +128,7 @@ extern "C" {
 size_t quellpack_compress_bound(size_t input_size) {
     if (input_size >= kLargestInput) return 0;
     const uint64_t modelBytes = uint64_t{input_size} + input_size / 2;
-    const uint64_t bound = kHeaderAndFlush + kBytesPerModelByte * modelBytes;
+    const uint64_t bound = kHeaderAndFlush + kTrailer + kBytesPerModelByte * modelBytes;
     if (bound > std::numeric_limits<size_t>::max()) return 0;
     return static_cast<size_t>(bound);
 }
@@ -134,7 +137,7 @@ quellpack_status quellpack_compress(const void* input, size_t input_size, void* 
                                     size_t* output_size, unsigned flags) {
     if (!output_size) return QUELLPACK_INVALID_ARGUMENT;
     *output_size = 0;
-    if (!validInput(input, input_size) || !validInput(output, output_capacity) || (flags & ~QUELLPACK_VERIFY) != 0)
+    if (!validInput(input, input_size) || !validInput(output, output_capacity) || (flags & ~kCompressFlags) != 0)
         return QUELLPACK_INVALID_ARGUMENT;
     Sink sink{static_cast<uint8_t*>(output), 0, output_capacity};
     const quellpack_status status = guarded([&] { compressInto(bytesAt(input, input_size), sink, flags); });
@@ -170,7 +173,7 @@ quellpack_status quellpack_compress_alloc(const void* input, size_t input_size, 
     if (!output || !output_size) return QUELLPACK_INVALID_ARGUMENT;
     *output = nullptr;
     *output_size = 0;
-    if (!validInput(input, input_size) || (flags & ~QUELLPACK_VERIFY) != 0) return QUELLPACK_INVALID_ARGUMENT;
+    if (!validInput(input, input_size) || (flags & ~kCompressFlags) != 0) return QUELLPACK_INVALID_ARGUMENT;
     Sink sink;
     sink.grows = true;
     const quellpack_status status = guarded([&] { compressInto(bytesAt(input, input_size), sink, flags); });

@@ -113,3 +113,16 @@ def test_coding_releases_the_gil():
 def test_version_is_the_project_version():
     cmake = (Path(__file__).resolve().parents[2] / "CMakeLists.txt").read_text()
     assert f"project(quellpack VERSION {quellpack.__version__} " in cmake
+
+
+def test_check_adds_a_trailer_that_decompress_checks():
+    data = sample_text(3000)
+    plain = quellpack.compress(data)
+    checked = quellpack.compress(data, check=True)
+    assert checked[: len(plain)] == plain and len(checked) == len(plain) + 25
+    assert quellpack.decompress(checked) == data
+    wrong = bytearray(checked)
+    wrong[-17] ^= 1  # the hash
+    with pytest.raises(quellpack.Error) as caught:
+        quellpack.decompress(bytes(wrong))
+    assert caught.value.kind == "damaged"
