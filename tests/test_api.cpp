@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/test_seam.hpp"
+#include "driver/format/test_seam.hpp"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "damage_samples.hpp"
-#include "driver/test_seam.hpp"
+#include "driver/format/test_seam.hpp"
 #include "quellpack/quellpack.h"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"

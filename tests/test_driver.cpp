@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/capitals.hpp"
+#include "capitals_buffers.hpp"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
 
@@ -15,16 +15,16 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-bool isText(const Bytes& b) { return quellpack::driver::isText(b.data(), b.size()); }
+bool isText(const Bytes& b) { return quellpack::format::isText(b.data(), b.size()); }
 
 Bytes encoded(Bytes b) {
-    const size_t n = quellpack::driver::capitalsEncodedLength(b.data(), b.size());
-    quellpack::driver::capitalsEncode(b, n);
+    const size_t n = quellpack::format::capitalsEncodedLength(b.data(), b.size());
+    quellpack::format::capitalsEncode(b, n);
     return b;
 }
 
 Bytes decoded(Bytes b) {
-    quellpack::driver::capitalsDecode(b);
+    quellpack::format::capitalsDecode(b);
     return b;
 }
 

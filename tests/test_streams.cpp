@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/capitals_stream.hpp"
+#include "driver/format/capitals.hpp"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
 
@@ -89,7 +89,7 @@ TEST(Streams, SourceThatChangesBetweenReadingsIsRefused) {
 }
 
 TEST(Streams, CapitalTransformAcrossChunkBoundaries) {
-    using namespace quellpack::driver;
+    using namespace quellpack::format;
     const std::vector<uint8_t> text = capitalisedText();
     TextScan scan;
     for (uint8_t b : text) scanText(scan, &b, 1);

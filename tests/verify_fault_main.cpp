@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "driver/cli.hpp"
-#include "driver/test_seam.hpp"
+#include "driver/format/test_seam.hpp"
 
 int main(int argc, char** argv) {
     quellpack::testing::verifyTamper = [](std::vector<uint8_t>& decoded) {

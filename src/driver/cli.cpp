@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -16,12 +15,13 @@
 #include "driver/byte_stream.hpp"
 #include "driver/cleanup.hpp"
 #include "driver/file.hpp"
+#include "driver/format/constants.hpp"
+#include "driver/format/test_seam.hpp"
 #include "driver/list.hpp"
 #include "driver/memory_limit.hpp"
 #include "driver/output.hpp"
 #include "driver/progress.hpp"
 #include "driver/terminal.hpp"
-#include "driver/test_seam.hpp"
 #include "quellpack/quellpack.hpp"
 
 namespace quellpack::driver {
@@ -29,8 +29,7 @@ namespace quellpack::driver {
 namespace {
 
 constexpr int kFailure = 255;
-// The header holds the model's byte count as a signed 32-bit number.
-constexpr uint64_t kMaxModelLength = std::numeric_limits<int32_t>::max();
+using format::kMaxModelLength;
 constexpr const char* kUsage = "quellpack {c|d} infile outfile";
 constexpr const char* kModeMismatch = "Run time error, rule 'Start' in module 'quellpack' does not match\n";
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-namespace quellpack::driver {
+namespace quellpack::format {
 
 // What one pass over an input tells about its transform.
 struct TextScan {
@@ -59,4 +59,4 @@ void writeCapitals(CapitalsWriter& w, const uint8_t* data, size_t n);
 // capitalsEncode wrote (it is decoded all the same).
 bool finishCapitals(CapitalsWriter& w);
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format
