@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/format/test_seam.hpp"
+#include "driver/format/format.hpp"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
 
@@ -30,12 +30,6 @@ ErrorKind decompressFailure(const std::vector<uint8_t>& file) {
     ADD_FAILURE() << "accepted a damaged file of " << file.size() << " bytes";
     return ErrorKind::OutOfMemory;
 }
-
-// Sets the verification seam for one scope.
-struct TamperGuard {
-    explicit TamperGuard(std::function<void(std::vector<uint8_t>&)> f) { quellpack::testing::verifyTamper = f; }
-    ~TamperGuard() { quellpack::testing::verifyTamper = nullptr; }
-};
 
 TEST(Api, BothOverloadsRoundTripAndAgree) {
     std::vector<uint8_t> allBytes(512);
@@ -167,17 +161,17 @@ TEST(Api, VerificationPassesAndCatchesAForcedMismatch) {
         [](std::vector<uint8_t>& b) { b.push_back('x'); },
     };
     for (size_t i = 0; i < tampers.size(); ++i) {
-        TamperGuard guard(tampers[i]);
+        quellpack::format::Hooks hooks;
+        hooks.verifyTamper = tampers[i];
         try {
-            std::vector<uint8_t> copy = alice;
-            quellpack::compress(std::move(copy), verify);
+            quellpack::format::compressWith(alice, verify, hooks);
             ADD_FAILURE() << "tamper " << i << " not caught";
         } catch (const quellpack::Error& e) {
             EXPECT_EQ(e.kind(), ErrorKind::VerifyFailed) << i;
             EXPECT_STREQ(e.what(), "verification failed");
         }
-        // Without verification the seam is never consulted.
-        EXPECT_EQ(quellpack::compress(alice), plain) << i;
+        // Without verification the hook is never consulted.
+        EXPECT_EQ(quellpack::format::compressWith(alice, {}, hooks), plain) << i;
     }
 }
 

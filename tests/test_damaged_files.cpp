@@ -16,7 +16,7 @@
 #include "damage_samples.hpp"
 #include "capitals_buffers.hpp"
 #include "driver/format/constants.hpp"
-#include "driver/format/test_seam.hpp"
+#include "driver/format/format.hpp"
 #include "quellpack/quellpack.hpp"
 
 using quellpack::ErrorKind;
@@ -135,19 +135,14 @@ TEST(CapitalMarks, DecodeReportsMarksTextCannotHold) {
     for (std::vector<uint8_t> data : bad) EXPECT_FALSE(capitalsDecode(data));
 }
 
-// Lowers the header limit for one scope.
-struct ModelLengthLimit {
-    size_t saved = quellpack::testing::maxModelLength;
-    explicit ModelLengthLimit(size_t limit) { quellpack::testing::maxModelLength = limit; }
-    ~ModelLengthLimit() { quellpack::testing::maxModelLength = saved; }
-};
-
 TEST(TooLarge, LimitAppliesToTheLengthAfterTheTransform) {
-    EXPECT_EQ(quellpack::testing::maxModelLength, size_t{std::numeric_limits<int32_t>::max()});
-    const ModelLengthLimit limit(12);
-    const auto tooLarge = [](const std::string& s) {
+    // What the public calls accept: the largest count the header holds.
+    EXPECT_EQ(quellpack::format::Hooks{}.maxModelLength, (uint64_t{1} << 31) - 1);
+    quellpack::format::Hooks hooks;
+    hooks.maxModelLength = 12;
+    const auto tooLarge = [&hooks](const std::string& s) {
         try {
-            quellpack::compress(qptest::bytesOf(s));
+            quellpack::format::compressWith(qptest::bytesOf(s), {}, hooks);
             return false;
         } catch (const quellpack::Error& e) {
             return e.kind() == ErrorKind::TooLarge;

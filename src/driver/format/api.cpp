@@ -30,10 +30,26 @@ Source memorySource(std::span<const uint8_t> bytes) {
     return Source{bytes.size(), [bytes] { return format::memoryReader(bytes); }};
 }
 
+const format::Hooks kNoHooks;
+
 }  // namespace
 
+void format::compressWith(const Source& source, const Writer& write, const Options& options, const Hooks& hooks) {
+    guarded([&] { compressFile(source, write, options, hooks); });
+}
+
+std::vector<uint8_t> format::compressWith(std::span<const uint8_t> input, const Options& options,
+                                          const Hooks& hooks) {
+    return guarded([&] {
+        std::vector<uint8_t> file;
+        file.reserve(input.size() / 2 + 64);
+        compressFile(memorySource(input), appendTo(file), options, hooks);
+        return file;
+    });
+}
+
 void compress(const Source& source, const Writer& write, const Options& options) {
-    guarded([&] { format::compressFile(source, write, options); });
+    format::compressWith(source, write, options, kNoHooks);
 }
 
 void decompress(const Reader& read, const Writer& write, const Options& options) {
@@ -41,12 +57,7 @@ void decompress(const Reader& read, const Writer& write, const Options& options)
 }
 
 std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& options) {
-    return guarded([&] {
-        std::vector<uint8_t> file;
-        file.reserve(input.size() / 2 + 64);
-        format::compressFile(memorySource(input), format::appendTo(file), options);
-        return file;
-    });
+    return format::compressWith(input, options, kNoHooks);
 }
 
 std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options) {

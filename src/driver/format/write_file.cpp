@@ -9,18 +9,10 @@
 #include "driver/format/format.hpp"
 #include "driver/format/hash.hpp"
 #include "driver/format/streams.hpp"
-#include "driver/format/test_seam.hpp"
 #include "driver/format/trailer.hpp"
 #include "ppm/ppm.hpp"
 
-namespace quellpack {
-
-namespace testing {
-std::function<void(std::vector<uint8_t>&)> verifyTamper;
-size_t maxModelLength = format::kMaxModelLength;
-}  // namespace testing
-
-namespace format {
+namespace quellpack::format {
 
 namespace {
 
@@ -74,14 +66,14 @@ void writeCompressed(const Source& source, bool text, uint64_t n, const Writer& 
 
 // Decodes `file` (checking its trailer, if any) and compares it with a
 // fresh reading of the source.
-void verifyAgainst(const std::vector<uint8_t>& file, const Source& source) {
+void verifyAgainst(const std::vector<uint8_t>& file, const Source& source, const Hooks& hooks) {
     auto raw = std::make_shared<Limited>(Limited{source.open(), source.size});
     const Reader original = limitedReader(raw);
     std::vector<uint8_t> expected(kChunkSize), got;
     bool same = true;
     const Writer compare = [&](const uint8_t* data, size_t n) {
         got.assign(data, data + n);
-        if (testing::verifyTamper) testing::verifyTamper(got);
+        if (hooks.verifyTamper) hooks.verifyTamper(got);
         while (same && !got.empty()) {
             const size_t take = std::min(got.size(), expected.size());
             same = readFully(original, expected.data(), take) == take &&
@@ -101,7 +93,7 @@ void verifyAgainst(const std::vector<uint8_t>& file, const Source& source) {
 
 }  // namespace
 
-void compressFile(const Source& source, const Writer& write, const Options& options) {
+void compressFile(const Source& source, const Writer& write, const Options& options, const Hooks& hooks) {
     // First reading: is it text, and how long is the model's input?
     TextScan scan;
     {
@@ -116,17 +108,15 @@ void compressFile(const Source& source, const Writer& write, const Options& opti
     }
     const bool text = scanIsText(scan);
     const uint64_t n = text ? scanEncodedLength(scan) : scan.length;
-    if (n > testing::maxModelLength) throw Error(ErrorKind::TooLarge);
+    if (n > hooks.maxModelLength) throw Error(ErrorKind::TooLarge);
     if (!options.verify) {
         writeCompressed(source, text, n, write, options);
         return;
     }
     std::vector<uint8_t> file;
     writeCompressed(source, text, n, appendTo(file), options);
-    verifyAgainst(file, source);
+    verifyAgainst(file, source, hooks);
     write(file.data(), file.size());
 }
 
-}  // namespace format
-
-}  // namespace quellpack
+}  // namespace quellpack::format
