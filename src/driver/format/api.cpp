@@ -61,8 +61,9 @@ std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& opt
 }
 
 std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options) {
-    std::vector<uint8_t> data = std::move(input);
-    return compress(std::span<const uint8_t>(data), options);
+    // The input is read twice, so its memory is held to the end.
+    const std::vector<uint8_t> data = std::move(input);
+    return format::compressWith(data, options, kNoHooks);
 }
 
 std::vector<uint8_t> decompress(std::span<const uint8_t> file, const Options& options) {
