@@ -2,6 +2,7 @@
 // listed bytes (size and SHA-256) and restores to the input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -131,6 +132,11 @@ TEST(Conformance, EveryManifestInputCompressesToTheListedBytesAndBack) {
     ASSERT_TRUE(fs::exists(manifest)) << "conformance manifest missing: " << manifest;
     const std::vector<Row> rows = readManifest(manifest);
     ASSERT_FALSE(rows.empty()) << "conformance manifest lists no inputs: " << manifest;
+    // The golden bytes are the main guard of the format: they must include
+    // capitalised text and a negative-shift case, which round trips miss.
+    for (const char* needed : {"inputs/words-caps", "inputs/capitals-edges", "inputs/negshift-rule"})
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const Row& r) { return r.input == needed; }))
+            << "conformance manifest lacks " << needed;
 
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input);
