@@ -13,6 +13,7 @@
 
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
+#include "verify.hpp"
 
 namespace {
 
@@ -101,14 +102,6 @@ std::vector<Row> readManifest(const fs::path& path) {
     return rows;
 }
 
-// Where two byte strings first differ (their common length when one is a
-// prefix of the other).
-size_t firstDifference(const Bytes& a, const Bytes& b) {
-    size_t i = 0;
-    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
-    return i;
-}
-
 // The byte at i in hex, or "end" past the last one.
 std::string byteAt(const Bytes& b, size_t i) {
     if (i >= b.size()) return "end";
@@ -153,7 +146,7 @@ TEST(Conformance, EveryManifestInputCompressesToTheListedBytesAndBack) {
         const fs::path expectedPath = conformanceDir() / "expected" / (inputPath.filename().string() + ".qp");
         if (!same && fs::exists(expectedPath)) {
             const Bytes expected = qptest::readFile(expectedPath);
-            const size_t at = firstDifference(file, expected);
+            const size_t at = qptest::firstDifference(file, expected);
             ADD_FAILURE() << "first difference from " << expectedPath << " at byte offset " << at << " (ours "
                           << byteAt(file, at) << ", expected " << byteAt(expected, at) << ")";
         }
