@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/memory_reader.hpp"
+#include "driver/format/memory_reader.hpp"
 #include "ppm/ppm.hpp"
 
 namespace quellpack::ppm {
@@ -16,13 +16,13 @@ inline Writer appendTo(std::vector<uint8_t>& out) {
 
 inline std::vector<uint8_t> compress(const uint8_t* data, size_t n) {
     std::vector<uint8_t> out;
-    compress(n, driver::bufferReader(data, n), appendTo(out));
+    compress(n, format::bufferReader(data, n), appendTo(out));
     return out;
 }
 
 inline std::vector<uint8_t> decompress(const uint8_t* coded, size_t length, size_t n) {
     std::vector<uint8_t> out;
-    decompress(driver::bufferReader(coded, length), n, appendTo(out));
+    decompress(format::bufferReader(coded, length), n, appendTo(out));
     return out;
 }
 

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/test_seam.hpp"
+#include "driver/format/format.hpp"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
+#include "verify.hpp"
 
 namespace {
 
@@ -18,39 +19,13 @@ using quellpack::ErrorKind;
 
 std::vector<uint8_t> corpusFile(const char* name) { return readFile(sharedDir() / "corpus" / name); }
 
-// The kind of Error that decompressing `file` throws; fails the test when
-// it throws nothing.
-ErrorKind decompressFailure(const std::vector<uint8_t>& file) {
-    try {
-        quellpack::decompress(file);
-    } catch (const quellpack::Error& e) {
-        EXPECT_STREQ(e.what(), quellpack::errorMessage(e.kind()));
-        return e.kind();
-    }
-    ADD_FAILURE() << "accepted a damaged file of " << file.size() << " bytes";
-    return ErrorKind::OutOfMemory;
-}
-
-// Sets the verification seam for one scope.
-struct TamperGuard {
-    explicit TamperGuard(std::function<void(std::vector<uint8_t>&)> f) { quellpack::testing::verifyTamper = f; }
-    ~TamperGuard() { quellpack::testing::verifyTamper = nullptr; }
-};
-
-TEST(Api, BothOverloadsRoundTripAndAgree) {
+TEST(Api, EveryFormRoundTripsAndAgrees) {
     std::vector<uint8_t> allBytes(512);
     std::iota(allBytes.begin(), allBytes.end(), 0);
     const std::vector<std::vector<uint8_t>> inputs = {
         {}, bytesOf("a"), bytesOf("Hello World. HELLO again, World!\n"), allBytes,
         corpusFile("alice29.txt"), corpusFile("fireworks.jpeg")};
-    for (const std::vector<uint8_t>& input : inputs) {
-        const std::vector<uint8_t> fromSpan = quellpack::compress(std::span<const uint8_t>(input));
-        std::vector<uint8_t> moved = input;
-        const std::vector<uint8_t> fromVector = quellpack::compress(std::move(moved));
-        EXPECT_TRUE(moved.empty());
-        EXPECT_EQ(fromSpan, fromVector) << input.size();
-        EXPECT_EQ(quellpack::decompress(fromSpan), input) << input.size();
-    }
+    for (const std::vector<uint8_t>& input : inputs) Verify(input);
     EXPECT_EQ(quellpack::compress(std::vector<uint8_t>{}), std::vector<uint8_t>(8, 0));
 }
 
@@ -59,26 +34,6 @@ TEST(Api, TheLibraryWritesWhatTheProgramWrites) {
     const fs::path alice = sharedDir() / "corpus" / "alice29.txt";
     ASSERT_EQ(runQuellpack({"c", alice.string(), (dir / "a.qp").string()}).status, 0);
     EXPECT_EQ(quellpack::compress(readFile(alice)), readFile(dir / "a.qp"));
-}
-
-TEST(Api, DamagedFilesAreReportedAsDamaged) {
-    const std::vector<uint8_t> good = quellpack::compress(corpusFile("alice29.txt"));
-    EXPECT_EQ(decompressFailure({}), ErrorKind::Damaged);
-    EXPECT_EQ(decompressFailure({1, 0, 0, 0, 0, 0, 0}), ErrorKind::Damaged);  // shorter than any file
-    // Cut short, anywhere past the header.
-    for (size_t keep : {size_t{8}, good.size() / 4, good.size() / 2, good.size() - 64})
-        EXPECT_EQ(decompressFailure(std::vector<uint8_t>(good.begin(), good.begin() + keep)), ErrorKind::Damaged)
-            << keep;
-    std::vector<uint8_t> bad = good;
-    bad[4] |= 0x01;  // a flag bit that is never set
-    EXPECT_EQ(decompressFailure(bad), ErrorKind::Damaged);
-    bad = good;
-    bad[3] = 0x80;  // a length of 2^31 or more
-    EXPECT_EQ(decompressFailure(bad), ErrorKind::Damaged);
-    // Bytes after the coded data are not part of the file.
-    std::vector<uint8_t> longer = good;
-    longer.insert(longer.end(), 100, 0xA5);
-    EXPECT_EQ(quellpack::decompress(longer), corpusFile("alice29.txt"));
 }
 
 TEST(Api, EveryKindHasItsOwnMessage) {
@@ -167,17 +122,17 @@ TEST(Api, VerificationPassesAndCatchesAForcedMismatch) {
         [](std::vector<uint8_t>& b) { b.push_back('x'); },
     };
     for (size_t i = 0; i < tampers.size(); ++i) {
-        TamperGuard guard(tampers[i]);
+        quellpack::format::Hooks hooks;
+        hooks.verifyTamper = tampers[i];
         try {
-            std::vector<uint8_t> copy = alice;
-            quellpack::compress(std::move(copy), verify);
+            quellpack::format::compressWith(alice, verify, hooks);
             ADD_FAILURE() << "tamper " << i << " not caught";
         } catch (const quellpack::Error& e) {
             EXPECT_EQ(e.kind(), ErrorKind::VerifyFailed) << i;
             EXPECT_STREQ(e.what(), "verification failed");
         }
-        // Without verification the seam is never consulted.
-        EXPECT_EQ(quellpack::compress(alice), plain) << i;
+        // Without verification the hook is never consulted.
+        EXPECT_EQ(quellpack::format::compressWith(alice, {}, hooks), plain) << i;
     }
 }
 

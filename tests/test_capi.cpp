@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "damage_samples.hpp"
-#include "driver/test_seam.hpp"
 #include "quellpack/quellpack.h"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
@@ -204,15 +203,7 @@ TEST(CApi, InvalidArgumentsAreRefused) {
 }
 
 TEST(CApi, LibraryFailuresKeepTheirMessages) {
-    const std::vector<uint8_t> input = sampleText(100);
-    quellpack::testing::maxModelLength = 50;
-    size_t size = 0;
-    void* got = nullptr;
-    const quellpack_status status = quellpack_compress_alloc(input.data(), input.size(), &got, &size, 0);
-    quellpack::testing::maxModelLength = std::numeric_limits<int32_t>::max();
-    EXPECT_EQ(status, QUELLPACK_TOO_LARGE);
-    EXPECT_EQ(got, nullptr);
-
+    // Each library failure is reported as its kind plus one, with its message.
     using quellpack::ErrorKind;
     for (ErrorKind kind : {ErrorKind::Damaged, ErrorKind::TooLarge, ErrorKind::OutOfMemory, ErrorKind::VerifyFailed,
                            ErrorKind::ReadFailed, ErrorKind::WriteFailed}) {

@@ -2,6 +2,7 @@
 // listed bytes (size and SHA-256) and restores to the input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
+#include "verify.hpp"
 
 namespace {
 
@@ -100,14 +102,6 @@ std::vector<Row> readManifest(const fs::path& path) {
     return rows;
 }
 
-// Where two byte strings first differ (their common length when one is a
-// prefix of the other).
-size_t firstDifference(const Bytes& a, const Bytes& b) {
-    size_t i = 0;
-    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
-    return i;
-}
-
 // The byte at i in hex, or "end" past the last one.
 std::string byteAt(const Bytes& b, size_t i) {
     if (i >= b.size()) return "end";
@@ -131,6 +125,11 @@ TEST(Conformance, EveryManifestInputCompressesToTheListedBytesAndBack) {
     ASSERT_TRUE(fs::exists(manifest)) << "conformance manifest missing: " << manifest;
     const std::vector<Row> rows = readManifest(manifest);
     ASSERT_FALSE(rows.empty()) << "conformance manifest lists no inputs: " << manifest;
+    // The golden bytes are the main guard of the format: they must include
+    // capitalised text and a negative-shift case, which round trips miss.
+    for (const char* needed : {"inputs/words-caps", "inputs/capitals-edges", "inputs/negshift-rule"})
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const Row& r) { return r.input == needed; }))
+            << "conformance manifest lacks " << needed;
 
     for (const Row& row : rows) {
         SCOPED_TRACE(row.input);
@@ -147,7 +146,7 @@ TEST(Conformance, EveryManifestInputCompressesToTheListedBytesAndBack) {
         const fs::path expectedPath = conformanceDir() / "expected" / (inputPath.filename().string() + ".qp");
         if (!same && fs::exists(expectedPath)) {
             const Bytes expected = qptest::readFile(expectedPath);
-            const size_t at = firstDifference(file, expected);
+            const size_t at = qptest::firstDifference(file, expected);
             ADD_FAILURE() << "first difference from " << expectedPath << " at byte offset " << at << " (ours "
                           << byteAt(file, at) << ", expected " << byteAt(expected, at) << ")";
         }

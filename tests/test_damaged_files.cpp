@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "damage_samples.hpp"
-#include "driver/capitals.hpp"
-#include "driver/test_seam.hpp"
+#include "capitals_buffers.hpp"
+#include "driver/format/constants.hpp"
+#include "driver/format/format.hpp"
 #include "quellpack/quellpack.hpp"
 
 using quellpack::ErrorKind;
@@ -96,7 +97,7 @@ TEST(DamagedFiles, FlagByteHoldsOnlyTheTextBit) {
     for (const char* text : {"abracadabra", "\x01\x02\x03"}) {
         const std::vector<uint8_t> file = quellpack::compress(qptest::bytesOf(text));
         for (int bit = 0; bit < 8; ++bit) {
-            if ((1 << bit) == quellpack::driver::TEXT_FLAG) continue;
+            if ((1 << bit) == quellpack::format::TEXT_FLAG) continue;
             std::vector<uint8_t> bad = file;
             bad[4] |= static_cast<uint8_t>(1 << bit);
             EXPECT_EQ(decompressFailure(bad), ErrorKind::Damaged) << text << " bit " << bit;
@@ -108,14 +109,14 @@ TEST(DamagedFiles, TextFlagOnDataWithoutValidMarks) {
     // Binary data holds 0x00 bytes that are not capital marks.
     std::vector<uint8_t> file = quellpack::compress(qptest::bytesOf(std::string("\0\x01\x02\x03\0\x01\x02\x03", 8)));
     ASSERT_EQ(file[4], 0);
-    file[4] = quellpack::driver::TEXT_FLAG;
+    file[4] = quellpack::format::TEXT_FLAG;
     EXPECT_EQ(decompressFailure(file), ErrorKind::Damaged);
 }
 
 TEST(CapitalMarks, DecodeReportsMarksTextCannotHold) {
-    using quellpack::driver::capitalsDecode;
-    using quellpack::driver::capitalsEncode;
-    using quellpack::driver::capitalsEncodedLength;
+    using quellpack::format::capitalsDecode;
+    using quellpack::format::capitalsEncode;
+    using quellpack::format::capitalsEncodedLength;
     for (const std::string& text : {std::string("Hello World"), std::string("ABc Ab A"), std::string("xY Zz"),
                                     std::string("A"), std::string(""), std::string("Ab")}) {
         std::vector<uint8_t> data = qptest::bytesOf(text);
@@ -134,19 +135,14 @@ TEST(CapitalMarks, DecodeReportsMarksTextCannotHold) {
     for (std::vector<uint8_t> data : bad) EXPECT_FALSE(capitalsDecode(data));
 }
 
-// Lowers the header limit for one scope.
-struct ModelLengthLimit {
-    size_t saved = quellpack::testing::maxModelLength;
-    explicit ModelLengthLimit(size_t limit) { quellpack::testing::maxModelLength = limit; }
-    ~ModelLengthLimit() { quellpack::testing::maxModelLength = saved; }
-};
-
 TEST(TooLarge, LimitAppliesToTheLengthAfterTheTransform) {
-    EXPECT_EQ(quellpack::testing::maxModelLength, size_t{std::numeric_limits<int32_t>::max()});
-    const ModelLengthLimit limit(12);
-    const auto tooLarge = [](const std::string& s) {
+    // What the public calls accept: the largest count the header holds.
+    EXPECT_EQ(quellpack::format::Hooks{}.maxModelLength, (uint64_t{1} << 31) - 1);
+    quellpack::format::Hooks hooks;
+    hooks.maxModelLength = 12;
+    const auto tooLarge = [&hooks](const std::string& s) {
         try {
-            quellpack::compress(qptest::bytesOf(s));
+            quellpack::format::compressWith(qptest::bytesOf(s), {}, hooks);
             return false;
         } catch (const quellpack::Error& e) {
             return e.kind() == ErrorKind::TooLarge;

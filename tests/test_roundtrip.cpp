@@ -10,23 +10,13 @@
 
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
+#include "verify.hpp"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Compresses input twice (the same bytes both times), restores it, and
-// returns the compressed file for further checks.
-Bytes Verify(const Bytes& input) {
-    const Bytes file = quellpack::compress(std::span<const uint8_t>(input));
-    EXPECT_EQ(quellpack::compress(std::span<const uint8_t>(input)), file) << "compression is not deterministic";
-    const Bytes back = quellpack::decompress(file);
-    EXPECT_EQ(back.size(), input.size());
-    EXPECT_TRUE(back == input) << "first difference at byte "
-                               << std::mismatch(back.begin(), back.end(), input.begin(), input.end()).first -
-                                      back.begin();
-    return file;
-}
+using qptest::Verify;
 
 Bytes randomBytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);

@@ -10,33 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "driver/capitals_stream.hpp"
+#include "driver/format/capitals.hpp"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
+#include "verify.hpp"
 
 using quellpack::Error;
 using quellpack::ErrorKind;
 
 namespace {
 
-// A reader over `bytes` that hands out at most `step` bytes per call.
-quellpack::Reader trickle(const std::vector<uint8_t>& bytes, size_t step) {
-    auto offset = std::make_shared<size_t>(0);
-    return [&bytes, step, offset](uint8_t* buf, size_t capacity) {
-        const size_t n = std::min({capacity, step, bytes.size() - *offset});
-        if (n > 0) std::memcpy(buf, bytes.data() + *offset, n);
-        *offset += n;
-        return n;
-    };
-}
-
-quellpack::Source sourceOf(const std::vector<uint8_t>& bytes, size_t step) {
-    return quellpack::Source{bytes.size(), [&bytes, step] { return trickle(bytes, step); }};
-}
-
-quellpack::Writer into(std::vector<uint8_t>& out) {
-    return [&out](const uint8_t* data, size_t n) { out.insert(out.end(), data, data + n); };
-}
+using qptest::into;
+using qptest::sourceOf;
+using qptest::trickle;
 
 // Text whose capitals fall on every kind of chunk boundary.
 std::vector<uint8_t> capitalisedText() {
@@ -89,7 +75,7 @@ TEST(Streams, SourceThatChangesBetweenReadingsIsRefused) {
 }
 
 TEST(Streams, CapitalTransformAcrossChunkBoundaries) {
-    using namespace quellpack::driver;
+    using namespace quellpack::format;
     const std::vector<uint8_t> text = capitalisedText();
     TextScan scan;
     for (uint8_t b : text) scanText(scan, &b, 1);

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "damage_samples.hpp"
-#include "driver/hash.hpp"
-#include "driver/test_seam.hpp"
-#include "driver/trailer.hpp"
+#include "driver/format/hash.hpp"
+#include "driver/format/format.hpp"
+#include "driver/format/trailer.hpp"
 #include "quellpack/quellpack.hpp"
 
 #ifdef QUELLPACK_HAVE_XXHASH
@@ -23,11 +23,11 @@ using quellpack::ErrorKind;
 using qptest::bytesOf;
 using qptest::decompressFailure;
 using Bytes = std::vector<uint8_t>;
-namespace driver = quellpack::driver;
+namespace format = quellpack::format;
 
 namespace {
 
-constexpr size_t kTrailer = driver::kTrailerSize;
+constexpr size_t kTrailer = format::kTrailerSize;
 
 Bytes checked(const Bytes& input) {
     quellpack::Options options;
@@ -70,18 +70,18 @@ std::vector<std::pair<std::string, Bytes>> samples() {
 
 TEST(Xxh64, PublishedValuesInOneCallAndInPieces) {
     const std::string fox = "The quick brown fox jumps over the lazy dog";
-    EXPECT_EQ(driver::xxh64(nullptr, 0), 0xEF46DB3751D8E999ull);
-    EXPECT_EQ(driver::xxh64(reinterpret_cast<const uint8_t*>("a"), 1), 0xD24EC4F1A98C6E5Bull);
-    EXPECT_EQ(driver::xxh64(reinterpret_cast<const uint8_t*>("abc"), 3), 0x44BC2CF5AD770999ull);
-    EXPECT_EQ(driver::xxh64(reinterpret_cast<const uint8_t*>(fox.data()), fox.size()), 0x0B242D361FDA71BCull);
-    EXPECT_EQ(driver::xxh64(reinterpret_cast<const uint8_t*>("abc"), 3, 1), 0xBEA9CA8199328908ull);
+    EXPECT_EQ(format::xxh64(nullptr, 0), 0xEF46DB3751D8E999ull);
+    EXPECT_EQ(format::xxh64(reinterpret_cast<const uint8_t*>("a"), 1), 0xD24EC4F1A98C6E5Bull);
+    EXPECT_EQ(format::xxh64(reinterpret_cast<const uint8_t*>("abc"), 3), 0x44BC2CF5AD770999ull);
+    EXPECT_EQ(format::xxh64(reinterpret_cast<const uint8_t*>(fox.data()), fox.size()), 0x0B242D361FDA71BCull);
+    EXPECT_EQ(format::xxh64(reinterpret_cast<const uint8_t*>("abc"), 3, 1), 0xBEA9CA8199328908ull);
     // Pieces of every size from 1 to 40 give the one-call hash.
     const Bytes data = qptest::sampleBinary(1000);
     for (size_t piece = 1; piece <= 40; ++piece) {
-        driver::Xxh64 h = driver::xxh64Start();
+        format::Xxh64 h = format::xxh64Start();
         for (size_t at = 0; at < data.size(); at += piece)
-            driver::xxh64Add(h, data.data() + at, std::min(piece, data.size() - at));
-        ASSERT_EQ(driver::xxh64Digest(h), driver::xxh64(data.data(), data.size())) << piece;
+            format::xxh64Add(h, data.data() + at, std::min(piece, data.size() - at));
+        ASSERT_EQ(format::xxh64Digest(h), format::xxh64(data.data(), data.size())) << piece;
     }
 }
 
@@ -94,7 +94,7 @@ TEST(Xxh64, AgreesWithTheReferenceImplementation) {
     for (uint8_t& b : data) b = static_cast<uint8_t>(random());
     for (const uint64_t seed : {uint64_t{0}, uint64_t{1}, uint64_t{0x9E3779B185EBCA87ull}}) {
         for (size_t n = 0; n <= data.size(); n += (n < 300 ? 1 : 97))
-            ASSERT_EQ(driver::xxh64(data.data(), n, seed), XXH64(data.data(), n, seed)) << n << " " << seed;
+            ASSERT_EQ(format::xxh64(data.data(), n, seed), XXH64(data.data(), n, seed)) << n << " " << seed;
     }
 }
 #endif
@@ -115,11 +115,11 @@ TEST(Trailer, IsThePlainFileFollowedByLengthHashVersionAndMagic) {
     for (const auto& [name, input] : samples()) {
         const Bytes file = checked(input);
         EXPECT_EQ(withoutTrailer(file), plain(input)) << name;
-        const std::optional<driver::Trailer> t = driver::findTrailer(file.data(), file.size());
+        const std::optional<format::Trailer> t = format::findTrailer(file.data(), file.size());
         ASSERT_TRUE(t) << name;
         EXPECT_EQ(t->restoredLength, input.size()) << name;
-        EXPECT_EQ(t->hash, driver::xxh64(input.data(), input.size())) << name;
-        EXPECT_FALSE(driver::findTrailer(plain(input).data(), plain(input).size())) << name;
+        EXPECT_EQ(t->hash, format::xxh64(input.data(), input.size())) << name;
+        EXPECT_FALSE(format::findTrailer(plain(input).data(), plain(input).size())) << name;
     }
 }
 
@@ -135,14 +135,14 @@ TEST(Trailer, StreamsAndVerificationWriteTheSameFile) {
     options.verify = true;
     EXPECT_EQ(quellpack::compress(std::span<const uint8_t>(input), options), checked(input));
     // A decoded difference is still caught by the comparison.
-    quellpack::testing::verifyTamper = [](Bytes& got) { got[0] ^= 1; };
+    quellpack::format::Hooks hooks;
+    hooks.verifyTamper = [](Bytes& got) { got[0] ^= 1; };
     try {
-        quellpack::compress(std::span<const uint8_t>(input), options);
+        quellpack::format::compressWith(input, options, hooks);
         ADD_FAILURE() << "verification passed";
     } catch (const quellpack::Error& e) {
         EXPECT_EQ(e.kind(), ErrorKind::VerifyFailed);
     }
-    quellpack::testing::verifyTamper = nullptr;
 }
 
 TEST(Trailer, WithAndWithoutItTheSameBytesComeBack) {
@@ -202,7 +202,7 @@ TEST(Trailer, AnyMismatchIsDamage) {
     EXPECT_EQ(decompressFailure(removed), ErrorKind::Damaged);
     // A trailer on too short a file overlaps the coded data.
     Bytes overlapping(kTrailer + 4, 0x00);
-    const auto t = driver::encodeTrailer({0, driver::xxh64(nullptr, 0), driver::kTrailerXxh64});
+    const auto t = format::encodeTrailer({0, format::xxh64(nullptr, 0), format::kTrailerXxh64});
     std::copy(t.begin(), t.end(), overlapping.end() - kTrailer);
     EXPECT_EQ(decompressFailure(overlapping), ErrorKind::Damaged);
 }
@@ -257,17 +257,17 @@ TEST(Trailer, EverySingleBitFlipIsRefusedOrHarmless) {
 TEST(Trailer, TailKeeperHoldsTheLastBytesOfAnyPieces) {
     const Bytes data = qptest::sampleBinary(200);
     for (size_t piece : {size_t{1}, size_t{2}, size_t{7}, size_t{24}, size_t{25}, size_t{26}, size_t{200}}) {
-        driver::TailKeeper k;
+        format::TailKeeper k;
         for (size_t at = 0; at < data.size(); at += piece)
-            driver::keepTail(k, data.data() + at, std::min(piece, data.size() - at));
-        driver::keepTail(k, nullptr, 0);
+            format::keepTail(k, data.data() + at, std::min(piece, data.size() - at));
+        format::keepTail(k, nullptr, 0);
         EXPECT_EQ(k.total, data.size()) << piece;
         ASSERT_EQ(k.kept, kTrailer) << piece;
         EXPECT_TRUE(std::equal(k.bytes.begin(), k.bytes.end(), data.end() - kTrailer)) << piece;
     }
-    driver::TailKeeper shortStream;
-    driver::keepTail(shortStream, data.data(), 3);
-    driver::keepTail(shortStream, data.data() + 3, 4);
+    format::TailKeeper shortStream;
+    format::keepTail(shortStream, data.data(), 3);
+    format::keepTail(shortStream, data.data() + 3, 4);
     EXPECT_EQ(shortStream.kept, 7u);
     EXPECT_TRUE(std::equal(data.begin(), data.begin() + 7, shortStream.bytes.begin()));
 }

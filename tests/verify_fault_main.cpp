@@ -5,15 +5,16 @@
 #include <vector>
 
 #include "driver/cli.hpp"
-#include "driver/test_seam.hpp"
+#include "driver/format/hooks.hpp"
 
 int main(int argc, char** argv) {
-    quellpack::testing::verifyTamper = [](std::vector<uint8_t>& decoded) {
+    quellpack::format::Hooks hooks;
+    hooks.verifyTamper = [](std::vector<uint8_t>& decoded) {
         if (decoded.empty()) {
             decoded.push_back(0);
         } else {
             decoded[decoded.size() / 2] ^= 0x01;
         }
     };
-    return quellpack::driver::runCli(argc, argv);
+    return quellpack::driver::runCli(argc, argv, hooks);
 }

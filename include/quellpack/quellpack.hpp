@@ -3,9 +3,10 @@
 // A compressed file is a 4-byte little-endian byte count followed by the
 // range coder's output and, when written with Options::check, a 25-byte
 // integrity trailer (the restored length and a hash of the restored
-// bytes); see docs/FORMAT.md. Every call works on whole
-// byte strings in memory, keeps no state between calls (calls on different
-// threads do not interfere) and never prints: failures are thrown as
+// bytes); see docs/FORMAT.md. The calls take and return whole byte strings
+// in memory or, in their streaming forms (Source, Reader, Writer), pass the
+// bytes piece by piece. No call keeps state between calls (calls on
+// different threads do not interfere) or prints: failures are thrown as
 // quellpack::Error, whose kind() says which failure it is.
 #pragma once
 
@@ -30,7 +31,9 @@ struct Options {
     std::function<void(uint64_t done, uint64_t total)> progress;
     // compress only: decode the result in memory and compare it with the
     // input before returning; a difference throws Error(VerifyFailed).
-    // Costs about one decompression and a second copy of the input.
+    // Costs about one decompression and a second reading of the input; the
+    // streaming compress also holds the compressed file in memory until it
+    // has been checked.
     bool verify = false;
     // The most memory the model may hold, in bytes; a model that would grow
     // past it throws Error(OutOfMemory). 0: no limit but the machine's.
@@ -48,8 +51,9 @@ struct Options {
 // Error(VerifyFailed) as Options::verify says.
 QUELLPACK_API std::vector<uint8_t> compress(std::span<const uint8_t> input, const Options& options = {});
 
-// As above, but takes over the input's memory for the transformed text,
-// which saves a copy; `input` is left empty.
+// As above, and takes over the input's memory, which is freed before the
+// call returns; `input` is left empty. It costs no less than the form above,
+// which copies no input either (the transform runs as the model reads).
 QUELLPACK_API std::vector<uint8_t> compress(std::vector<uint8_t>&& input, const Options& options = {});
 
 // Restores the bytes a compressed file holds; `file` is not changed. When
@@ -98,8 +102,9 @@ QUELLPACK_API void compress(const Source& source, const Writer& write, const Opt
 // 0: the coded data, then everything after it, of which only the last 25
 // bytes are kept, to see whether the input ends with a trailer. So the call
 // returns only at the end of the input, and the whole output has been
-// written before the trailer is checked. Throws as decompress above; after
-// Error(Damaged) part or all of the output may already have been written.
+// written before the trailer is checked. Throws as decompress above; a call
+// that fails may stop reading earlier, and after Error(Damaged) part or all
+// of the output may already have been written.
 QUELLPACK_API void decompress(const Reader& read, const Writer& write, const Options& options = {});
 
 }  // namespace quellpack

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -16,12 +15,13 @@
 #include "driver/byte_stream.hpp"
 #include "driver/cleanup.hpp"
 #include "driver/file.hpp"
+#include "driver/format/constants.hpp"
+#include "driver/format/format.hpp"
 #include "driver/list.hpp"
 #include "driver/memory_limit.hpp"
 #include "driver/output.hpp"
 #include "driver/progress.hpp"
 #include "driver/terminal.hpp"
-#include "driver/test_seam.hpp"
 #include "quellpack/quellpack.hpp"
 
 namespace quellpack::driver {
@@ -29,8 +29,7 @@ namespace quellpack::driver {
 namespace {
 
 constexpr int kFailure = 255;
-// The header holds the model's byte count as a signed 32-bit number.
-constexpr uint64_t kMaxModelLength = std::numeric_limits<int32_t>::max();
+using format::kMaxModelLength;
 constexpr const char* kUsage = "quellpack {c|d} infile outfile";
 constexpr const char* kModeMismatch = "Run time error, rule 'Start' in module 'quellpack' does not match\n";
 
@@ -73,6 +72,7 @@ struct Settings {
     bool memoryLimitSet = false;
     uint64_t memoryLimit = 0;
     bool check = false;
+    const format::Hooks* hooks = nullptr;
 };
 
 // Writes a message to the message stream and takes the failure exit.
@@ -104,14 +104,14 @@ void occupyClosedStdStreams() {
 
 // Decodes the written result and compares it with the input of `size`
 // bytes at `original`, as --verify asks.
-void verifyWritten(int written, int original, uint64_t size, const Options& options) {
+void verifyWritten(int written, int original, uint64_t size, const Options& options, const format::Hooks& hooks) {
     uint64_t coded = 0, offset = 0;
     bool same = ::lseek(written, 0, SEEK_SET) == 0;
     std::vector<uint8_t> got, expected;
     try {
         decompress(countingReader(written, coded), [&](const uint8_t* data, size_t n) {
             got.assign(data, data + n);
-            if (testing::verifyTamper) testing::verifyTamper(got);
+            if (hooks.verifyTamper) hooks.verifyTamper(got);
             expected.resize(got.size());
             same = same && ::pread(original, expected.data(), got.size(), static_cast<off_t>(offset)) ==
                                static_cast<ssize_t>(got.size()) && got == expected;
@@ -157,10 +157,10 @@ void code(bool compressing, FileHandle& in, Output& out, const Settings& setting
     const bool verifyWrittenFile = settings.verify && written >= 0;
     options.verify = settings.verify && !verifyWrittenFile;
     progressPhase(display, "compressing");
-    compress(fileSource(source, bytesIn), write, options);
+    format::compressWith(fileSource(source, bytesIn), write, options, *settings.hooks);
     if (verifyWrittenFile) {
         progressPhase(display, "verifying");
-        verifyWritten(written, source, bytesIn, options);
+        verifyWritten(written, source, bytesIn, options, *settings.hooks);
     }
 }
 
@@ -214,13 +214,14 @@ void noteMemoryLimit(const std::string& value, Settings& settings, bool& invalid
 
 }  // namespace
 
-int runCli(int argc, char** argv) {
+int runCli(int argc, char** argv, const format::Hooks& hooks) {
     // A closed pipe on the output is a write error like any other.
     std::signal(SIGPIPE, SIG_IGN);
     installCleanupHandlers();
     occupyClosedStdStreams();
     std::vector<std::string> entries;
     Settings settings;
+    settings.hooks = &hooks;
     std::string unknown, badLimit;
     bool help = false, version = false, limitInvalid = false, list = false;
     int i = 1;

@@ -9,13 +9,20 @@
 #include <unistd.h>
 
 #include "driver/byte_stream.hpp"
-#include "driver/header.hpp"
+#include "driver/format/header.hpp"
+#include "driver/format/trailer.hpp"
 #include "driver/terminal.hpp"
-#include "driver/trailer.hpp"
 
 namespace quellpack::driver {
 
 namespace {
+
+using format::Header;
+using format::kMinFileSize;
+using format::kTrailerSize;
+using format::kTrailerXxh64;
+using format::TailKeeper;
+using format::Trailer;
 
 constexpr int kFailure = 255;
 constexpr size_t kChunk = size_t{1} << 16;
@@ -58,7 +65,7 @@ Ends readEnds(const FileHandle& file) {
         if (!readAt(file.fd, e.head.data(), e.headLength, 0) ||
             !readAt(file.fd, last.data(), tailLength, size - tailLength))
             throw Error(ErrorKind::ReadFailed);
-        keepTail(e.tail, last.data(), tailLength);
+        format::keepTail(e.tail, last.data(), tailLength);
         e.tail.total = size;
         return e;
     }
@@ -67,7 +74,7 @@ Ends readEnds(const FileHandle& file) {
     std::vector<uint8_t> buf(kChunk);
     for (size_t got; (got = read(buf.data(), buf.size())) > 0;) {
         for (size_t i = 0; i < got && e.headLength < kMinFileSize; ++i) e.head[e.headLength++] = buf[i];
-        keepTail(e.tail, buf.data(), got);
+        format::keepTail(e.tail, buf.data(), got);
     }
     return e;
 }
@@ -75,9 +82,9 @@ Ends readEnds(const FileHandle& file) {
 // The summary of a file, or Error(Damaged) when no file of ours looks so.
 Summary summarize(const Ends& e) {
     if (e.headLength < kMinFileSize) throw Error(ErrorKind::Damaged);
-    const std::optional<Header> header = parseHeader(e.head.data());
+    const std::optional<Header> header = format::parseHeader(e.head.data());
     if (!header) throw Error(ErrorKind::Damaged);
-    Summary s{e.tail.total, *header, findTrailer(e.tail)};
+    Summary s{e.tail.total, *header, format::findTrailer(e.tail)};
     // A trailer that overlaps the header and the first coded bytes.
     if (s.trailer && s.trailer->version == kTrailerXxh64 && s.size < kMinFileSize + kTrailerSize)
         throw Error(ErrorKind::Damaged);

@@ -8,13 +8,9 @@
 #include <cstdint>
 #include <optional>
 
-namespace quellpack::driver {
+#include "driver/format/constants.hpp"
 
-// Restored length (8), hash (8), version (1), magic (8).
-constexpr size_t kTrailerSize = 25;
-constexpr std::array<uint8_t, 8> kTrailerMagic = {0x89, 'Q', 'P', 'C', 'H', 'K', 0x0D, 0x0A};
-// The version byte names the hash: 1 is XXH64 with seed 0.
-constexpr uint8_t kTrailerXxh64 = 1;
+namespace quellpack::format {
 
 // What a trailer records.
 struct Trailer {
@@ -45,4 +41,4 @@ void keepTail(TailKeeper& k, const uint8_t* data, size_t n);
 // The trailer the stream ends with, as findTrailer says.
 std::optional<Trailer> findTrailer(const TailKeeper& k);
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format

@@ -7,7 +7,7 @@
 
 #include "quellpack/quellpack.hpp"
 
-namespace quellpack::driver {
+namespace quellpack::format {
 
 // Serves the `length` bytes at `data` (which must outlive it) in chunks.
 inline Reader bufferReader(const uint8_t* data, size_t length) {
@@ -20,4 +20,4 @@ inline Reader bufferReader(const uint8_t* data, size_t length) {
     };
 }
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format

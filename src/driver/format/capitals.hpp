@@ -3,10 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
-namespace quellpack::driver {
+#include "quellpack/quellpack.hpp"
+
+namespace quellpack::format {
 
 // What one pass over an input tells about its transform.
 struct TextScan {
@@ -26,12 +27,9 @@ inline bool scanIsText(const TextScan& scan) { return scan.zeros == 0 && scan.le
 // Length of the scanned input after capitalsEncode.
 inline uint64_t scanEncodedLength(const TextScan& scan) { return scan.length + scan.converted; }
 
-using ChunkSource = std::function<size_t(uint8_t* buf, size_t capacity)>;
-using ChunkSink = std::function<void(const uint8_t* data, size_t n)>;
-
 // Serves the transform of what `raw` serves.
 struct CapitalsReader {
-    ChunkSource raw;
+    Reader raw;
     std::vector<uint8_t> in;      // allocated on first use
     size_t inPos = 0, inLen = 0;
     bool rawEnded = false;
@@ -46,7 +44,7 @@ size_t readCapitals(CapitalsReader& r, uint8_t* buf, size_t capacity);
 // Passes the inverse transform of what it is given on to `out`, and checks
 // that every mark stands where capitalsEncode would have put one.
 struct CapitalsWriter {
-    ChunkSink out;
+    Writer out;
     std::vector<uint8_t> buf;
     int state = 0;          // 0: plain, 1: after a mark, 2: after a mark and its letter
     bool wellFormed = true;
@@ -59,4 +57,4 @@ void writeCapitals(CapitalsWriter& w, const uint8_t* data, size_t n);
 // capitalsEncode wrote (it is decoded all the same).
 bool finishCapitals(CapitalsWriter& w);
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format

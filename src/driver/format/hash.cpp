@@ -2,11 +2,11 @@
 // little-endian 64-bit lanes, each lane folded into its accumulator by a
 // multiply-rotate-multiply round; the tail and the length mixed in at the
 // end, then an avalanche of shifts and multiplies.
-#include "driver/hash.hpp"
+#include "driver/format/hash.hpp"
 
 #include <cstring>
 
-namespace quellpack::driver {
+namespace quellpack::format {
 
 namespace {
 
@@ -111,4 +111,4 @@ uint64_t xxh64(const uint8_t* data, size_t n, uint64_t seed) {
     return xxh64Digest(h);
 }
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format

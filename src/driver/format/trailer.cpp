@@ -1,9 +1,9 @@
-#include "driver/trailer.hpp"
+#include "driver/format/trailer.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-namespace quellpack::driver {
+namespace quellpack::format {
 
 namespace {
 
@@ -53,4 +53,4 @@ void keepTail(TailKeeper& k, const uint8_t* data, size_t n) {
 
 std::optional<Trailer> findTrailer(const TailKeeper& k) { return findTrailer(k.bytes.data(), k.kept); }
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format

@@ -1,8 +1,8 @@
-#include "driver/capitals_stream.hpp"
+#include "driver/format/capitals.hpp"
 
-#include "driver/capitals.hpp"
+#include "driver/format/constants.hpp"
 
-namespace quellpack::driver {
+namespace quellpack::format {
 
 namespace {
 inline bool isCapital(uint32_t b) { return b - 'A' <= 'Z' - 'A'; }
@@ -35,7 +35,7 @@ size_t readCapitals(CapitalsReader& r, uint8_t* buf, size_t capacity) {
             continue;
         }
         if (r.inPos == r.inLen) {
-            if (r.in.empty()) r.in.resize(size_t{1} << 14);
+            if (r.in.empty()) r.in.resize(kChunkSize);
             if (!r.rawEnded) {
                 r.inLen = r.raw(r.in.data(), r.in.size());
                 r.inPos = 0;
@@ -103,4 +103,4 @@ bool finishCapitals(CapitalsWriter& w) {
     return w.wellFormed && w.state == 0;
 }
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format

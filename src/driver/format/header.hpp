@@ -4,16 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <optional>
 
-#include "driver/capitals.hpp"
+#include "driver/format/constants.hpp"
 
-namespace quellpack::driver {
-
-constexpr size_t kHeaderSize = 4;
-// The header and the four coded bytes that the decoder loads first.
-constexpr size_t kMinFileSize = kHeaderSize + 4;
+namespace quellpack::format {
 
 struct Header {
     uint32_t count = 0;  // bytes the model coded, below 2^31
@@ -26,10 +21,10 @@ struct Header {
 inline std::optional<Header> parseHeader(const uint8_t* start) {
     uint32_t n = 0;
     for (size_t i = 0; i < kHeaderSize; ++i) n |= static_cast<uint32_t>(start[i]) << (8 * i);
-    if (n > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return std::nullopt;
+    if (n > kMaxModelLength) return std::nullopt;
     const uint8_t flagByte = start[kHeaderSize];
     if ((flagByte & ~TEXT_FLAG) != 0) return std::nullopt;
     return Header{n, (flagByte & TEXT_FLAG) != 0};
 }
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format

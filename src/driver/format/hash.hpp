@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace quellpack::driver {
+namespace quellpack::format {
 
 // The running state of one hash: four lane accumulators, the bytes of a
 // stripe not yet complete, and the total length.
@@ -29,4 +29,4 @@ uint64_t xxh64Digest(const Xxh64& h);
 // The hash of one byte string.
 uint64_t xxh64(const uint8_t* data, size_t n, uint64_t seed = 0);
 
-}  // namespace quellpack::driver
+}  // namespace quellpack::format
