@@ -78,7 +78,9 @@ FileInfo infoOfHandle(HANDLE h) {
     info.terminal = type == FILE_TYPE_CHAR && isConsole(h);
     if (type != FILE_TYPE_DISK) return info;
     BY_HANDLE_FILE_INFORMATION fi;
-    if (!GetFileInformationByHandle(h, &fi)) return FileInfo{};
+    // A handle that tells nothing more (wine's for a redirected standard
+    // stream) is read as a stream is, and has no identity to compare.
+    if (!GetFileInformationByHandle(h, &fi)) return info;
     info.directory = (fi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.regular = !info.directory;
     info.device = fi.dwVolumeSerialNumber;
