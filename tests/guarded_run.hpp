@@ -2,6 +2,8 @@
 // limit: for hostile files that must fail fast and small.
 #pragma once
 
+// Running programs needs POSIX (as in test_support.hpp).
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -44,3 +46,5 @@ inline RunResult runGuarded(const std::vector<std::string>& args, unsigned secon
 }
 
 }  // namespace qptest
+
+#endif

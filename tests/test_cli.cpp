@@ -62,7 +62,7 @@ int waitWithTimeout(pid_t pid, int seconds) {
 
 // In a forked child: becomes the program with the given arguments.
 [[noreturn]] void execQuellpack(std::vector<std::string> args) {
-    std::string prog = QUELLPACK_BINARY;
+    std::string prog = qptest::binaryUnderTest();
     std::vector<char*> argv{prog.data()};
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -145,6 +145,12 @@ TEST(CommandLine, CompletedRunsPrintNothingAndRoundTrip) {
     EXPECT_EQ(runQuellpack({"d", "empty.qp", "empty.out"}).status, 0);
     EXPECT_TRUE(fs::exists("empty.out"));
     EXPECT_EQ(fs::file_size("empty.out"), 0u);
+    // Names with blanks and beyond ASCII (on Windows: quoted on the command
+    // line, and outside the ANSI code page).
+    qptest::writeFile("my text", kText);
+    EXPECT_EQ(runQuellpack({"c", "my text", "\xce\xb1\xce\xb2 \xe2\x9c\x93.qp"}).status, 0);
+    EXPECT_EQ(runQuellpack({"d", "\xce\xb1\xce\xb2 \xe2\x9c\x93.qp", "back again"}).status, 0);
+    EXPECT_EQ(qptest::readFile("back again"), kText);
 }
 
 // With standard input a pipe that never ends, a key-press wait would hang.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "capitals_buffers.hpp"
+#include "driver/command_line.hpp"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
 
@@ -109,4 +110,23 @@ TEST(CompressedFile, ClearedTextFlagRestoresTheTransformedBytes) {
     Bytes plain = compressed(bytesOf("Hello World"));
     plain[4] = 0x00;
     EXPECT_EQ(restored(plain), encoded(bytesOf("Hello World")));
+}
+
+// The Windows program splits its command line itself.
+TEST(CommandLineSplit, SeparatorsRunsAndQuotes) {
+    using quellpack::driver::splitCommandLine;
+    using V = std::vector<std::string>;
+    EXPECT_EQ(splitCommandLine(""), V{});
+    EXPECT_EQ(splitCommandLine(" \t\r\n "), V{});
+    EXPECT_EQ(splitCommandLine("qp.exe c in out"), (V{"qp.exe", "c", "in", "out"}));
+    EXPECT_EQ(splitCommandLine("  qp \t\tc\r\nin  out  "), (V{"qp", "c", "in", "out"}));
+    // A quoted argument keeps its blanks, loses its quotes and may be empty.
+    EXPECT_EQ(splitCommandLine("\"C:\\Program Files\\qp.exe\" d \"my file.qp\" \"\""),
+              (V{"C:\\Program Files\\qp.exe", "d", "my file.qp", ""}));
+    // It ends at the next quote, whatever follows; an unclosed one at the end.
+    EXPECT_EQ(splitCommandLine("\"a b\"c \"d e"), (V{"a b", "c", "d e"}));
+    // Quotes inside an unquoted argument and backslashes are plain characters.
+    EXPECT_EQ(splitCommandLine("a\"b c\\\" d"), (V{"a\"b", "c\\\"", "d"}));
+    // Bytes beyond ASCII (UTF-8 names) pass unchanged.
+    EXPECT_EQ(splitCommandLine("c \"\xc3\xa9t\xc3\xa9 1\" x"), (V{"c", "\xc3\xa9t\xc3\xa9 1", "x"}));
 }

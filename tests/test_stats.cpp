@@ -514,7 +514,7 @@ TEST(StatsRegion, ChunksAreDisjointAlignedAndSharedByAModel) {
     }
 }
 
-#if !QPTEST_ASAN
+#if !QPTEST_ASAN && !defined(_WIN32)
 // In a child: chunks under a small address-space limit, which refuses the
 // reservation, so they come from the allocator.
 [[noreturn]] void takeChunksUnderALimit() {

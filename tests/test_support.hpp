@@ -103,10 +103,17 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
     return r;
 }
 
-// Runs the built quellpack as runProgram does.
+// The program the command-line tests run: the built quellpack, or what
+// QUELLPACK_BINARY_UNDER_TEST names (a wrapper that runs another build).
+inline std::string binaryUnderTest() {
+    const char* other = std::getenv("QUELLPACK_BINARY_UNDER_TEST");
+    return other && *other ? other : QUELLPACK_BINARY;
+}
+
+// Runs the program under test as runProgram does.
 inline RunResult runQuellpack(const std::vector<std::string>& args, const std::string& input = "",
                               const std::string& stdinPath = "", const std::function<void()>& childSetup = {}) {
-    return runProgram(QUELLPACK_BINARY, args, input, stdinPath, childSetup);
+    return runProgram(binaryUnderTest(), args, input, stdinPath, childSetup);
 }
 
 #endif

@@ -1,12 +1,8 @@
 #include "driver/byte_stream.hpp"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <string>
 #include <vector>
 
 namespace quellpack::driver {
@@ -60,20 +56,6 @@ Reader countingReader(int fd, uint64_t& count) {
         count += static_cast<uint64_t>(got);
         return static_cast<size_t>(got);
     };
-}
-
-FileHandle anonymousTempFile() {
-    const char* dir = std::getenv("TMPDIR");
-    const std::string base = dir && *dir ? dir : "/tmp";
-    int fd = ::open(base.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        // File systems without O_TMPFILE: a named file, unlinked at once.
-        std::string name = base + "/quellpack-XXXXXX";
-        fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd >= 0) ::unlink(name.c_str());
-    }
-    if (fd < 0) fd = ::memfd_create("quellpack", MFD_CLOEXEC);
-    return FileHandle(fd);
 }
 
 FileHandle spoolInput(int fd, uint64_t limit, uint64_t& size) {

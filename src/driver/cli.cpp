@@ -1,7 +1,5 @@
 #include "driver/cli.hpp"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "driver/byte_stream.hpp"
@@ -20,6 +17,7 @@
 #include "driver/list.hpp"
 #include "driver/memory_limit.hpp"
 #include "driver/output.hpp"
+#include "driver/platform.hpp"
 #include "driver/progress.hpp"
 #include "driver/terminal.hpp"
 #include "quellpack/quellpack.hpp"
@@ -91,17 +89,6 @@ int messageDescriptor(const std::string& outName, const FileInfo& input) {
     return sameFile(out, input) || sameFile(out, destinationInfo(outName)) ? STDERR_FILENO : STDOUT_FILENO;
 }
 
-// Puts a stand-in on every closed standard stream, so that no file opened
-// later is handed descriptor 0, 1 or 2 (an output file would then receive
-// the messages). The stand-ins fail when used: reading the standard input
-// or writing the standard output still reports an error.
-void occupyClosedStdStreams() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        if (::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY)) < 0) return;
-    }
-}
-
 // Decodes the written result and compares it with the input of `size`
 // bytes at `original`, as --verify asks.
 void verifyWritten(int written, int original, uint64_t size, const Options& options, const format::Hooks& hooks) {
@@ -113,7 +100,7 @@ void verifyWritten(int written, int original, uint64_t size, const Options& opti
             got.assign(data, data + n);
             if (hooks.verifyTamper) hooks.verifyTamper(got);
             expected.resize(got.size());
-            same = same && ::pread(original, expected.data(), got.size(), static_cast<off_t>(offset)) ==
+            same = same && readAt(original, expected.data(), got.size(), offset) ==
                                static_cast<ssize_t>(got.size()) && got == expected;
             offset += got.size();
         }, options);
@@ -166,7 +153,7 @@ void code(bool compressing, FileHandle& in, Output& out, const Settings& setting
 
 int runFiles(const std::string& mode, const std::string& inName, const std::string& outName,
              const Settings& settings) {
-    FileHandle in(inName == "-" ? STDIN_FILENO : ::open(inName.c_str(), O_RDONLY | O_CLOEXEC));
+    FileHandle in(inName == "-" ? STDIN_FILENO : openForReading(inName));
     const int msg = messageDescriptor(outName, in.info);
     if (!in.open() || !in.info.known || in.info.directory) return fail(msg, "cannot open in file");
     if (sameFile(in.info, destinationInfo(outName))) return fail(msg, "in file and out file are the same");
@@ -215,18 +202,18 @@ void noteMemoryLimit(const std::string& value, Settings& settings, bool& invalid
 }  // namespace
 
 int runCli(int argc, char** argv, const format::Hooks& hooks) {
-    // A closed pipe on the output is a write error like any other.
-    std::signal(SIGPIPE, SIG_IGN);
+    prepareStandardStreams();
     installCleanupHandlers();
-    occupyClosedStdStreams();
+    const std::vector<std::string> args = programArguments(argc, argv);
+    const size_t count = args.size();
     std::vector<std::string> entries;
     Settings settings;
     settings.hooks = &hooks;
     std::string unknown, badLimit;
     bool help = false, version = false, limitInvalid = false, list = false;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const char* arg = argv[i];
+    size_t i = 1;
+    for (; i < count; ++i) {
+        const char* arg = args[i].c_str();
         if (arg[0] != '-' || arg[1] == '\0') break;
         if (std::strcmp(arg, "--") == 0) {
             ++i;
@@ -242,8 +229,8 @@ int runCli(int argc, char** argv, const format::Hooks& hooks) {
             settings.verify = true;
         } else if (std::strcmp(arg, "-f") == 0 || std::strcmp(arg, "--force") == 0) {
             settings.force = true;
-        } else if (std::strcmp(arg, "-m") == 0 && i + 1 < argc) {
-            noteMemoryLimit(argv[++i], settings, limitInvalid, badLimit);
+        } else if (std::strcmp(arg, "-m") == 0 && i + 1 < count) {
+            noteMemoryLimit(args[++i], settings, limitInvalid, badLimit);
         } else if (std::strncmp(arg, "--memory-limit=", 15) == 0) {
             noteMemoryLimit(arg + 15, settings, limitInvalid, badLimit);
         } else if (std::strcmp(arg, "--check") == 0) {
@@ -254,7 +241,7 @@ int runCli(int argc, char** argv, const format::Hooks& hooks) {
             unknown = arg;
         }
     }
-    for (; i < argc; ++i) entries.emplace_back(argv[i]);
+    for (; i < count; ++i) entries.push_back(args[i]);
     const int msg = entries.size() >= 3 ? messageDescriptor(entries[2], FileInfo{}) : STDOUT_FILENO;
     if (!unknown.empty()) return fail(msg, "unknown option " + unknown);
     if (limitInvalid) return fail(msg, "invalid memory limit " + badLimit);

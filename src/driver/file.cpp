@@ -6,38 +6,9 @@
 
 namespace quellpack::driver {
 
-FileInfo infoOf(const struct stat& st) {
-    FileInfo info;
-    info.known = true;
-    info.regular = S_ISREG(st.st_mode);
-    info.directory = S_ISDIR(st.st_mode);
-    info.device = st.st_dev;
-    info.inode = st.st_ino;
-    info.size = info.regular && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
-    info.links = st.st_nlink;
-    info.mode = st.st_mode;
-    info.accessed = st.st_atim;
-    info.modified = st.st_mtim;
-    return info;
-}
-
-FileInfo infoOfDescriptor(int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return FileInfo{};
-    FileInfo info = infoOf(st);
-    info.terminal = ::isatty(fd) == 1;
-    return info;
-}
-
-FileInfo infoOfName(const std::string& name) {
-    struct stat st;
-    if (::stat(name.c_str(), &st) != 0) return FileInfo{};
-    return infoOf(st);
-}
-
 bool sameFile(const FileInfo& a, const FileInfo& b) {
     if (!a.known || !b.known) return false;
-    if (!a.regular && !S_ISBLK(a.mode)) return false;
+    if (!a.regular && !a.blockDevice) return false;
     return a.device == b.device && a.inode == b.inode;
 }
 

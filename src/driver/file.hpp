@@ -14,6 +14,7 @@ struct FileInfo {
     bool regular = false;
     bool directory = false;
     bool terminal = false;
+    bool blockDevice = false;
     uint64_t device = 0;
     uint64_t inode = 0;
     uint64_t size = 0;
@@ -23,9 +24,7 @@ struct FileInfo {
     struct timespec modified = {};
 };
 
-FileInfo infoOf(const struct stat& st);
-
-// The file behind a descriptor; known is false when fstat fails.
+// The file behind a descriptor; known is false when it cannot be examined.
 FileInfo infoOfDescriptor(int fd);
 
 // The file a name reaches (through symbolic links); known is false when none.

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <optional>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "driver/byte_stream.hpp"
 #include "driver/format/header.hpp"
 #include "driver/format/trailer.hpp"
+#include "driver/platform.hpp"
 #include "driver/terminal.hpp"
 
 namespace quellpack::driver {
@@ -42,9 +42,9 @@ struct Ends {
 };
 
 // Reads n bytes at `offset`; false on a read error or an early end.
-bool readAt(int fd, uint8_t* buf, size_t n, uint64_t offset) {
+bool readExactlyAt(int fd, uint8_t* buf, size_t n, uint64_t offset) {
     while (n > 0) {
-        const ssize_t got = ::pread(fd, buf, n, static_cast<off_t>(offset));
+        const ssize_t got = readAt(fd, buf, n, offset);
         if (got <= 0) return false;
         buf += got;
         n -= static_cast<size_t>(got);
@@ -62,8 +62,8 @@ Ends readEnds(const FileHandle& file) {
         e.headLength = static_cast<size_t>(std::min<uint64_t>(size, kMinFileSize));
         const size_t tailLength = static_cast<size_t>(std::min<uint64_t>(size, kTrailerSize));
         std::array<uint8_t, kTrailerSize> last{};
-        if (!readAt(file.fd, e.head.data(), e.headLength, 0) ||
-            !readAt(file.fd, last.data(), tailLength, size - tailLength))
+        if (!readExactlyAt(file.fd, e.head.data(), e.headLength, 0) ||
+            !readExactlyAt(file.fd, last.data(), tailLength, size - tailLength))
             throw Error(ErrorKind::ReadFailed);
         format::keepTail(e.tail, last.data(), tailLength);
         e.tail.total = size;
@@ -108,7 +108,7 @@ void printRow(const Summary& s, const std::string& name) {
 
 // Lists one file; false, after its message, when it cannot be listed.
 bool listOne(const std::string& name, bool& headed) {
-    FileHandle file(name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    FileHandle file(name == "-" ? STDIN_FILENO : openForReading(name));
     const bool opened = file.open() && file.info.known && !file.info.directory;
     ErrorKind failure = ErrorKind::ReadFailed;
     if (opened) {

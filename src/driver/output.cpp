@@ -1,53 +1,16 @@
 #include "driver/output.hpp"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 
 #include "driver/byte_stream.hpp"
 #include "driver/cleanup.hpp"
+#include "driver/platform.hpp"
 
 namespace quellpack::driver {
 
 namespace {
-
-constexpr int kMaxLinks = 40;
-
-std::string directoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The name a symbolic link finally leads to (which need not exist yet).
-std::string followLinks(std::string path) {
-    for (int i = 0; i < kMaxLinks; ++i) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-        char target[PATH_MAX];
-        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-        if (n <= 0) return path;
-        const std::string to(target, static_cast<size_t>(n));
-        path = to[0] == '/' ? to : directoryOf(path) + "/" + to;
-    }
-    return path;
-}
-
-// Names of descriptors the process already has (/dev/stdout, /proc/self/fd/1)
-// stand for those streams, not for the files behind them.
-bool namesAStream(const std::string& name) {
-    const auto startsWith = [&name](const char* prefix) { return name.rfind(prefix, 0) == 0; };
-    if (name == "/dev/stdout" || name == "/dev/stderr" || startsWith("/dev/fd/")) return true;
-    if (!startsWith("/proc/")) return false;
-    const size_t fd = name.find("/fd/");
-    const std::string owner = name.substr(6, fd == std::string::npos ? 0 : fd - 6);
-    return owner == "self" || owner == "thread-self" ||
-           (!owner.empty() && owner.find_first_not_of("0123456789") == std::string::npos);
-}
 
 // Creates a temporary in `dir` that no other run can have, with `mode`.
 int createTemporary(const std::string& dir, mode_t mode, std::string& path) {
@@ -61,20 +24,21 @@ int createTemporary(const std::string& dir, mode_t mode, std::string& path) {
             name += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
         }
         SignalBlock block;
-        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        bool taken = false;
+        const int fd = createExclusive(name, mode, taken);
         if (fd >= 0) {
             registerForCleanup(name);
             path = name;
             return fd;
         }
-        if (errno != EEXIST) return -1;
+        if (!taken) return -1;
     }
     return -1;
 }
 
 bool openInPlace(const std::string& name, Output& out) {
     out.way = OutputWay::InPlace;
-    out.target = FileHandle(::open(name.c_str(), O_WRONLY | O_CLOEXEC));
+    out.target = FileHandle(openForWriting(name, false));
     if (!out.target.open()) return false;
     out.file = anonymousTempFile();
     return out.file.open();
@@ -97,12 +61,11 @@ bool openOutput(const std::string& name, const FileInfo& input, Output& out) {
     const FileInfo existing = infoOfName(resolved);
     if ((existing.known && !existing.regular) || namesAStream(name)) {
         // Appending keeps what a shell's >> or an earlier writer put there.
-        const int flags = existing.regular ? O_WRONLY | O_APPEND | O_CLOEXEC : O_WRONLY | O_CLOEXEC;
-        out.file = FileHandle(::open(name.c_str(), flags));
+        out.file = FileHandle(openForWriting(name, existing.regular));
         return out.file.open();
     }
     // A file the user may not write is not replaced behind its back.
-    if (existing.known && ::access(resolved.c_str(), W_OK) != 0) return false;
+    if (existing.known && !mayWrite(resolved)) return false;
     // Every name of a hard-linked file must see the new content.
     if (existing.known && existing.links > 1) return openInPlace(resolved, out);
     const mode_t mode = input.regular ? (input.mode & 0777) : 0666;
@@ -119,7 +82,7 @@ bool openOutput(const std::string& name, const FileInfo& input, Output& out) {
     out.destination = resolved;
     // The umask may have taken bits the input has; a copy of a private
     // file never had more than the input's.
-    if (input.regular) (void)!::fchmod(fd, mode);
+    if (input.regular) setPermissions(fd, mode);
     return true;
 }
 
@@ -131,21 +94,18 @@ bool commitOutput(Output& out, const FileInfo& input) {
             out.committed = true;
             return out.file.close();
         case OutputWay::InPlace: {
-            const bool ok = ::ftruncate(out.target.fd, 0) == 0 && copyWhole(out.file.fd, out.target.fd) &&
+            const bool ok = truncateFile(out.target.fd) && copyWhole(out.file.fd, out.target.fd) &&
                             out.target.close();
             out.committed = true;
             out.file.close();
             return ok;
         }
         case OutputWay::Replace: {
-            if (::fsync(out.file.fd) != 0) return false;
-            if (input.regular) {
-                const struct timespec times[2] = {input.accessed, input.modified};
-                (void)!::futimens(out.file.fd, times);
-            }
+            if (!syncFile(out.file.fd)) return false;
+            if (input.regular) setTimes(out.file.fd, input);
             if (!out.file.close()) return false;
             SignalBlock block;
-            if (::rename(out.tempPath.c_str(), out.destination.c_str()) != 0) return false;
+            if (!replaceFile(out.tempPath, out.destination)) return false;
             registerForCleanup("");
             out.committed = true;
             return true;
@@ -161,7 +121,7 @@ void abandonOutput(Output& out) {
     out.target.close();
     if (out.way == OutputWay::Replace) {
         SignalBlock block;
-        ::unlink(out.tempPath.c_str());
+        removeFile(out.tempPath);
         registerForCleanup("");
     }
 }

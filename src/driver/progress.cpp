@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "driver/platform.hpp"
+
 namespace quellpack::driver {
 
 namespace {
@@ -17,7 +19,7 @@ double secondsBetween(Clock::time_point a, Clock::time_point b) { return std::ch
 
 void progressStart(ProgressDisplay& p) {
     p.start = Clock::now();
-    p.onTerminal = ::isatty(STDERR_FILENO) == 1;
+    p.onTerminal = isTerminal(STDERR_FILENO);
     progressPhase(p, "");
 }
 
