@@ -92,6 +92,21 @@ def round_trips(helper, program, src, runs, scratch, mem_limit):
     return row
 
 
+def coding_layer(program):
+    """BM_CodingLayer's nanoseconds per decision, by benchmark name."""
+    out = subprocess.run([program, "--benchmark_filter=CodingLayer", "--benchmark_format=json",
+                          "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true"],
+                         capture_output=True, text=True)
+    if out.returncode != 0:
+        log(f"  micro benchmark failed: {out.stderr.strip()[-200:]}")
+        return {}
+    found = {}
+    for b in json.loads(out.stdout)["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            found[b["run_name"]] = b["real_time"] if b["time_unit"] == "ns" else b["cpu_time"]
+    return found
+
+
 def build_cases(args, workdir):
     """(name, kind, path) of every input of this run, built when missing."""
     log("preparing inputs in " + workdir)
@@ -107,6 +122,13 @@ def build_cases(args, workdir):
             if not os.path.exists(os.path.join(workdir, name)):
                 log(f"building input {name}")
             cases.append((name, kind, inputs.scale_input(workdir, kind, label, size)))
+    for kind, label, size in inputs.EXTRA:
+        if size > args.max_size:
+            continue
+        name = f"{kind}-{label}"
+        if not os.path.exists(os.path.join(workdir, name)):
+            log(f"building input {name}")
+        cases.append((name, kind, inputs.scale_input(workdir, kind, label, size)))
     return cases
 
 
@@ -164,6 +186,10 @@ def main():
     option("--quellpack", default=os.path.join(BUILD, "quellpack"), metavar="PATH", help="the binary under test")
     option("--measure", default=os.path.join(BUILD, "bench", "quellpack_measure"), metavar="PATH",
            help="the timing helper built from bench/measure.cpp")
+    option("--baseline", metavar="PATH",
+           help="an earlier quellpack binary, run beside this one for the before/after table")
+    option("--micro", metavar="PATH", help="the micro benchmark program, for the coding layer's time per decision")
+    option("--micro-baseline", metavar="PATH", help="the baseline's micro benchmark program")
     option("--report-from", metavar="JSON", help="only rewrite the report from saved results")
     args = ap.parse_args()
     args.max_size = parse_size(args.max_size)
@@ -179,6 +205,8 @@ def main():
     os.makedirs(workdir, exist_ok=True)
     mem_limit = parse_size(args.mem_limit) if args.mem_limit else mem_total() * 3 // 4
     programs = [peers.quellpack(os.path.abspath(args.quellpack))] + peers.PEERS
+    if args.baseline:
+        programs.insert(1, peers.quellpack(os.path.abspath(args.baseline), peers.BASELINE))
     if args.programs:
         wanted = args.programs.split(",")
         programs = [p for p in programs if p.name in wanted]
@@ -186,14 +214,21 @@ def main():
 
     results = {"meta": machine(), "rows": []}
     results["meta"]["command"] = os.environ.get("QUELLPACK_BENCH_COMMAND", " ".join(sys.argv))
+    if os.environ.get("QUELLPACK_BENCH_BASELINE"):
+        results["meta"]["baseline"] = "built from commit " + os.environ["QUELLPACK_BENCH_BASELINE"]
     results["meta"]["mem_limit"] = mem_limit
     results["meta"]["runs"] = args.runs
     saved = os.path.join(workdir, "results.json")
+    results["micro"] = {}
+    for label, path in (("after", args.micro), ("before", args.micro_baseline)):
+        if path:
+            log(f"coding layer micro benchmark ({label})")
+            results["micro"][label] = coding_layer(path)
     for name, kind, path in cases:
         size = os.path.getsize(path)
         runs = args.runs if size < LARGE else 1
         for program in programs:
-            if size > args.peers_up_to and program.name not in ("quellpack", "ppmd-o4"):
+            if size > args.peers_up_to and program.name not in ("quellpack", peers.BASELINE, peers.PPMD):
                 continue
             log(f"{name} ({size / 1e6:.2f} MB) {program.name}, {runs} run(s)")
             row = round_trips(os.path.abspath(args.measure), program, path, runs,

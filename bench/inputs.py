@@ -7,6 +7,9 @@ CORPUS_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "shared", "corp
 MEMORY_PROBE = "/usr/bin/systemctl"
 SCALES = [("1M", 10**6), ("10M", 10**7), ("100M", 10**8), ("1G", 10**9)]
 KINDS = ["text", "binary", "mix"]
+# Inputs without repeated contexts: where the tree grows fastest per byte.
+EXTRA = [("random", "10M", 10**7), ("random", "100M", 10**8), ("debruijn", "10M", 10**7)]
+RANDOM_SEED = 13
 MIX_BLOCK = 256 * 1024  # the mix alternates blocks of text and binary
 
 
@@ -114,10 +117,49 @@ def probe_input(workdir):
     return cached(os.path.join(workdir, "systemctl"), size, lambda p: write_exactly(p, size, chunks))
 
 
+def random_chunks():
+    """Pseudo-random bytes from a fixed seed: the same input on every machine."""
+    import random
+    rng = random.Random(RANDOM_SEED)
+    while True:
+        yield f"random bytes, seed {RANDOM_SEED}", rng.randbytes(1 << 20)
+
+
+def debruijn_chunks(k=256, n=3):
+    """The de Bruijn sequence of order n over all k byte values (every n-byte
+    string once; 16.7 MB for order 3), by the Lyndon words of length dividing n
+    in lexicographic order, then starting over."""
+    while True:
+        out = bytearray()
+        word = [0] * (n + 1)
+        t = 1
+        # Iterative generation of the Lyndon words (Fredricksen, Kessler, Maiorana).
+        while True:
+            if n % t == 0:
+                out += bytes(word[1:t + 1])
+                if len(out) >= 1 << 20:
+                    yield f"de Bruijn sequence, order {n} over {k} bytes", bytes(out)
+                    out = bytearray()
+            t = n
+            while t > 0 and word[t] == k - 1:
+                t -= 1
+            if t == 0:
+                break
+            word[t] += 1
+            for j in range(t + 1, n + 1):
+                word[j] = word[j - t]
+        if out:
+            yield f"de Bruijn sequence, order {n} over {k} bytes", bytes(out)
+
+
 def scale_input(workdir, kind, label, size):
-    """text, binary or mix input of `size` bytes."""
+    """text, binary, mix, random or de Bruijn input of `size` bytes."""
     def build(path):
-        if kind == "text":
+        if kind == "random":
+            chunks = random_chunks()
+        elif kind == "debruijn":
+            chunks = debruijn_chunks()
+        elif kind == "text":
             chunks = stream(text_files())
         elif kind == "binary":
             chunks = stream(binary_files())

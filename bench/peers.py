@@ -22,10 +22,13 @@ def restored(outdir):
     return os.path.join(outdir, "restored")
 
 
-def quellpack(binary):
-    """The build under test: quellpack c|d infile outfile."""
+BASELINE = "quellpack-before"
+
+
+def quellpack(binary, name="quellpack"):
+    """The build under test (or the baseline): quellpack c|d infile outfile."""
     return Program(
-        "quellpack", "qp",
+        name, "qp",
         lambda src, packed: Step([binary, "c", src, packed], None, packed),
         lambda packed, src, outdir: Step([binary, "d", packed, restored(outdir)], None, restored(outdir)))
 

@@ -7,7 +7,7 @@ import subprocess
 import peers
 
 PLOT = "benchmark-scaling.png"
-KIND_ORDER = ["text", "binary", "mix"]
+KIND_ORDER = ["text", "binary", "mix", "random", "debruijn"]
 
 
 def mb(nbytes):
@@ -83,39 +83,130 @@ def verdict(ok):
     return "met" if ok else "not met"
 
 
-def goals(rows):
-    """The goals of the speed and memory work, judged on this run."""
-    out = []
-    q = find(rows, "corpus", "quellpack")
-    ratio = ratios(q, rows) if q else None
-    if ratio:
-        out.append(f"- corpus, compress throughput vs PPMd o4: {ratio[0]:.2f}x (goal >= 2.0x): "
-                   f"{verdict(ratio[0] >= 2.0)}")
-        out.append(f"- corpus, decompress throughput vs PPMd o4: {ratio[1]:.2f}x (goal >= 2.0x): "
-                   f"{verdict(ratio[1] >= 2.0)}")
-        out.append(f"- corpus, peak memory vs PPMd o4: {ratio[2]:.2f}x (goal <= 1.0x): "
-                   f"{verdict(ratio[2] <= 1.0)}")
-    else:
-        out.append("- corpus: no successful quellpack and PPMd o4 pair to compare")
-    probe = find(rows, "systemctl", "quellpack")
-    if probe:
-        per_byte = peak(probe) / probe["size"]
-        out.append(f"- /usr/bin/systemctl ({probe['size']:,} bytes), quellpack peak memory per input byte: "
-                   f"{per_byte:.1f} B (goal <= 12): {verdict(per_byte <= 12)}")
-    scale = [r for r in rows if r["program"] == "quellpack" and r["kind"] in KIND_ORDER]
-    if scale:
-        done = [r for r in scale if r["status"] == "ok"]
-        giga = [r for r in scale if r["size"] >= 10**9]
-        line = f"- scale inputs: {len(done)} of {len(scale)} quellpack round trips verified"
-        if giga:
-            line += f"; 1 GB cases completed: {sum(r['status'] == 'ok' for r in giga)} of {len(giga)}"
+def fmt_ratios(rows, names, index, as_time=False):
+    """'name 0.62x, ...': one ratio per input (0 compress, 1 decompress,
+    2 memory), as our CPU time over PPMd's when as_time."""
+    parts = []
+    for name in names:
+        r = find(rows, name, "quellpack")
+        q = ratios(r, rows) if r else None
+        if q is None:
+            parts.append(f"{name} not run")
         else:
-            line += "; the 1 GB cases were not run"
-        out.append(line)
+            parts.append(f"{name} {1 / q[index] if as_time else q[index]:.2f}x")
+    return ", ".join(parts)
+
+
+def judged(rows, names, test):
+    """Whether test(ratios) holds on every named input (None when one is missing)."""
+    found = []
+    for name in names:
+        r = find(rows, name, "quellpack")
+        q = ratios(r, rows) if r else None
+        if q is None:
+            return None
+        found.append(test(q))
+    return all(found)
+
+
+def state(ok):
+    return "not judged (inputs missing)" if ok is None else verdict(ok)
+
+
+def cost_growth(rows):
+    """Compress seconds per MB of the largest binary input over binary-1M's."""
+    binary = sorted((r for r in rows if r["program"] == "quellpack" and r["kind"] == "binary"
+                     and r["status"] == "ok"), key=lambda r: r["size"])
+    if len(binary) < 2 or binary[0]["size"] != 10**6:
+        return None
+    per_mb = lambda r: r["c_cpu"] / mb(r["size"])  # noqa: E731
+    return binary[-1], per_mb(binary[-1]) / per_mb(binary[0]), per_mb(binary[0]), per_mb(binary[-1])
+
+
+def goals(rows, micro=None):
+    """The goals of the speed work, one line each, judged on this run."""
+    out = []
+    small = ["corpus", "systemctl"]
+    c, d = fmt_ratios(rows, small, 0), fmt_ratios(rows, small, 1)
+    ok = judged(rows, small, lambda q: q[0] >= 1.0 and q[1] >= 1.0)
+    out.append(f"1. corpus and systemctl, CPU throughput vs PPMd o4 (goal >= 1.0x each): "
+               f"compress {c}; decompress {d}: {state(ok)}")
+
+    large = ["binary-1G", "mix-1G", "random-100M"]
+    # Time ratios: PPMd's throughput over ours is our time over its.
+    c, d = fmt_ratios(rows, large, 0, as_time=True), fmt_ratios(rows, large, 1, as_time=True)
+    ok = judged(rows, large, lambda q: 1 / q[0] <= 1.5 and 1 / q[1] <= 1.5)
+    growth = cost_growth(rows)
+    if growth:
+        top, factor, first, last = growth
+        grow = (f"; binary compress cost per MB {first:.3f} s at 1 MB, {last:.3f} s at {top['input']}: "
+                f"{factor:.2f}x (goal <= 2x from 1 MB to 1 GB)")
+        if top["size"] < 10**9:
+            grow += ", 1 GB not run"
+        ok = None if ok is None or top["size"] < 10**9 else ok and factor <= 2.0
+    else:
+        grow = "; binary cost per MB not measured"
+        ok = None
+    out.append(f"2. large and random inputs, CPU time vs PPMd o4 (goal <= 1.5x each): "
+               f"compress {c}; decompress {d}{grow}: {state(ok)}")
+
+    layer = (micro or {}).get("after", {})
+    if layer:
+        figures = ", ".join(f"{k.split('/')[-1]} {v:.1f} ns" for k, v in sorted(layer.items()))
+        out.append(f"3. BM_CodingLayer per decision (goal <= 9 ns, text and binary): {figures}: "
+                   f"{verdict(all(v <= 9.0 for v in layer.values()))}")
+    else:
+        out.append("3. BM_CodingLayer per decision (goal <= 9 ns): not run (bench/run.sh builds it)")
+
+    parts, checks = [], []
+    parts.append(f"corpus peak vs PPMd o4 {fmt_ratios(rows, ['corpus'], 2).split()[-1]} (<= 1.0x)")
+    checks.append(judged(rows, ["corpus"], lambda q: q[2] <= 1.0))
+    for name, limit in (("systemctl", 12.0), ("random-10M", 24.0), ("random-100M", 24.0)):
+        r = find(rows, name, "quellpack")
+        if r is None:
+            parts.append(f"{name} not run")
+            checks.append(None)
+        else:
+            parts.append(f"{name} {peak(r) / r['size']:.1f} B/B (<= {limit:g})")
+            checks.append(peak(r) / r["size"] <= limit)
+    r = find(rows, "binary-1G", "quellpack")
+    if r is None:
+        parts.append("binary-1G not run")
+        checks.append(None)
+    else:
+        parts.append(f"binary-1G {peak(r) / 1e9:.2f} GB (<= 2.0)")
+        checks.append(peak(r) <= 2.0e9)
+    ok = False if False in checks else None if None in checks else True
+    out.append("4. memory: " + "; ".join(parts) + f": {state(ok)}")
+
     bad = [r for r in rows if r["status"] != "ok"]
     if bad:
         out.append("- failures: " + "; ".join(f"{r['input']} {r['program']}: {r['status']}" for r in bad))
     return "\n".join(out)
+
+
+def before_after(rows, micro=None):
+    """This build against the baseline build, input by input."""
+    header = ["input", "MB", "compress s before", "after", "after/before", "decompress s before", "after",
+              "after/before", "peak MB before", "after"]
+    lines = []
+    for r in rows:
+        if r["program"] != "quellpack" or r["status"] != "ok":
+            continue
+        b = find(rows, r["input"], peers.BASELINE)
+        if b is None:
+            continue
+        lines.append([r["input"], f"{mb(r['size']):.2f}", f"{b['c_cpu']:.2f}", f"{r['c_cpu']:.2f}",
+                      f"{r['c_cpu'] / b['c_cpu']:.2f}x", f"{b['d_cpu']:.2f}", f"{r['d_cpu']:.2f}",
+                      f"{r['d_cpu'] / b['d_cpu']:.2f}x", f"{mb(peak(b)):.1f}", f"{mb(peak(r)):.1f}"])
+    out = table(header, lines) if lines else ""
+    before, after = (micro or {}).get("before", {}), (micro or {}).get("after", {})
+    if before or after:
+        names = sorted(set(before) | set(after))
+        cell = lambda d, k: f"{d[k]:.1f}" if k in d else "-"  # noqa: E731
+        out += ("\n\n" if out else "") + table(["micro benchmark", "ns per decision before", "after"],
+                                               [[k, cell(before, k), cell(after, k)] for k in names])
+    return out
 
 
 def series(rows):
@@ -204,8 +295,10 @@ def plot(points, path):
 
 def write(results, docs):
     """Writes BENCHMARKS.md and the plot into docs; returns the printed report."""
-    rows, meta = results["rows"], results["meta"]
-    printed = "\n\n".join(part for part in (main_table(rows), goals(rows), scaling_table(rows)) if part)
+    rows, meta, micro = results["rows"], results["meta"], results.get("micro", {})
+    compared = before_after(rows, micro)
+    printed = "\n\n".join(part for part in (main_table(rows), goals(rows, micro), compared, scaling_table(rows))
+                          if part)
     os.makedirs(docs, exist_ok=True)
     drawn = plot(series(rows), os.path.join(docs, PLOT))
     peers_line = ", ".join(f"{k} {v}" for k, v in meta["peers"].items())
@@ -232,7 +325,10 @@ order; `systemctl` is a copy of /usr/bin/systemctl. The scale inputs are
 made from files on this machine: `text` from the Python standard-library
 sources (`*.py` of every pyenv version, repeated when they run out), `binary`
 from the shared libraries under /usr/lib, `mix` from alternating 256 KiB
-blocks of the two; a list of the files behind each input lies beside it in
+blocks of the two; `random` is pseudo-random bytes from a fixed seed and
+`debruijn` the start of the de Bruijn sequence of order 3 over all 256
+bytes (every 3-byte string once), the inputs on which the tree grows
+fastest; a list of the files behind each input lies beside it in
 the work directory. Bits per byte are of each input as one file (the
 corpus files compressed one by one come out lower).
 
@@ -240,8 +336,12 @@ corpus files compressed one by one come out lower).
 
 ## Goals
 
-{goals(rows)}
+{goals(rows, micro)}
 """
+    if compared:
+        doc += (f"\n## Before and after\n\nThis build against `{peers.BASELINE}`, "
+                f"{meta.get('baseline', 'an earlier build')}, in the same run (CPU seconds, best of the runs).\n\n"
+                f"{compared}\n")
     scaling = scaling_table(rows)
     if scaling:
         doc += f"\n## Scaling\n\nquellpack's CPU time and peak memory against input size.\n\n{scaling}\n"

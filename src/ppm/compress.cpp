@@ -16,7 +16,7 @@ constexpr size_t kFlushAt = size_t{1} << 14;
 inline void encodeSymbol(Coding& k, Tree& tree, Walk& w, uint32_t c) {
     walkByte(tree, w, [&](const stats::SymbolView& v, int32_t& position) {
         return estimateSymbol(k, w, v, c, position);
-    });
+    }, static_cast<int32_t>(c));
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "ppm/cursor.hpp"
+#include "ppm/prefetch.hpp"
 #include "ppm/tree.hpp"
 #include "quellpack/error.hpp"
 #include "stats/stats.hpp"
@@ -26,23 +27,28 @@ struct Walk {
 };
 
 // Lets the tree learn byte c, coded in the context at foundDepth (where c
-// stands at `position` of its record, -1 when not known), and moves on.
-inline void learnByte(Tree& tree, Walk& w, uint32_t c, int foundDepth, int32_t position) {
+// stands at `position` of its record, -1 when not known), and moves on;
+// `next` is what prefetchNext started loading for the byte after c.
+inline void learnByte(Tree& tree, Walk& w, uint32_t c, int foundDepth, int32_t position, const Lookahead& next) {
     ContextCursor& cur = w.cursor;
     w.prevHit = foundDepth == cur.depth ? 1 : 0;
     w.window[w.hlen] = static_cast<uint8_t>(c);
     const int wlen = w.hlen + 1;
     updateTree(tree, cur.index, cur.depth, foundDepth, w.window, wlen, position);
+    prefetchNextStats(tree, next);
     rememberFollower(tree, cur, c);
     w.hlen = advanceHistory(w.window, wlen);
 }
 
 // Walks one byte over `tree`. decide(v, position) makes the decision in
 // one context, whose record it sees as v: it returns the byte coded there,
-// setting `position`, or -1 for an escape. Returns the byte.
+// setting `position`, or -1 for an escape. `ahead` is the byte when it is
+// known before its decisions (the encoder's), else -1. Returns the byte.
 template <class Decide>
-[[gnu::always_inline]] inline uint32_t walkByte(Tree& tree, Walk& w, Decide&& decide) {
+[[gnu::always_inline]] inline uint32_t walkByte(Tree& tree, Walk& w, Decide&& decide, int32_t ahead = -1) {
     findContexts(tree, w.cursor, w.window, w.hlen);
+    Lookahead next;
+    if (ahead >= 0) next = prefetchNext(tree, w.cursor, w.window, w.hlen, static_cast<uint32_t>(ahead));
     w.mask.reset();
     for (int depth = w.cursor.depth;; --depth) {
         stats::DetScratch scratch;
@@ -50,7 +56,8 @@ template <class Decide>
         int32_t position;
         const int32_t sym = decide(v, position);
         if (sym >= 0) {
-            learnByte(tree, w, static_cast<uint32_t>(sym), depth, position);
+            if (ahead < 0) next = prefetchNext(tree, w.cursor, w.window, w.hlen, static_cast<uint32_t>(sym));
+            learnByte(tree, w, static_cast<uint32_t>(sym), depth, position, next);
             return static_cast<uint32_t>(sym);
         }
         // The root holds every byte and never excludes the one coded: only
