@@ -56,7 +56,6 @@ constexpr const char* kHelp =
     "                  with K, M or G (powers of 1024); 0 for no limit.\n"
     "                  Default: 80% of the machine's memory or of the\n"
     "                  control group's limit, whichever is lower\n"
-    "                  with the input before writing it\n"
     "      --check     end the compressed file with a trailer holding the length\n"
     "                  and a hash of the input, which d then checks\n"
     "  --              end of options\n"
