@@ -61,13 +61,8 @@ int waitWithTimeout(pid_t pid, int seconds) {
 }
 
 // In a forked child: becomes the program with the given arguments.
-[[noreturn]] void execQuellpack(std::vector<std::string> args) {
-    std::string prog = qptest::binaryUnderTest();
-    std::vector<char*> argv{prog.data()};
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(prog.c_str(), argv.data());
-    ::_exit(127);
+[[noreturn]] void execQuellpack(const std::vector<std::string>& args) {
+    qptest::execProgram(qptest::binaryUnderTest(), args);
 }
 
 // Starts the program; in the child, `setup` first arranges its streams.

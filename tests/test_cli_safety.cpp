@@ -50,12 +50,8 @@ struct stat statOf(const fs::path& p) {
 }
 
 // In a child: becomes quellpack on `args`.
-[[noreturn]] void execQuellpack(std::vector<std::string> args) {
-    std::vector<char*> argv{const_cast<char*>(QUELLPACK_BINARY)};
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(QUELLPACK_BINARY, argv.data());
-    ::_exit(127);
+[[noreturn]] void execQuellpack(const std::vector<std::string>& args) {
+    qptest::execProgram(QUELLPACK_BINARY, args);
 }
 
 // Starts quellpack on `args` with its standard streams on /dev/null.

@@ -68,6 +68,15 @@ struct RunResult {
 // `input` on standard input, or the file `stdinPath` when that is given.
 // `childSetup` runs in the child just before the program starts (to change
 // its streams or limits).
+// In a child: becomes `program` on `args`; exits 127 when it cannot start.
+[[noreturn]] inline void execProgram(std::string program, std::vector<std::string> args) {
+    std::vector<char*> argv{program.data()};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+}
+
 inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                             const std::string& input = "", const std::string& stdinPath = "",
                             const std::function<void()>& childSetup = {}) {
@@ -83,15 +92,8 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        std::vector<char*> argv;
-        std::string prog = program;
-        argv.push_back(prog.data());
-        std::vector<std::string> copy = args;
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
         if (childSetup) childSetup();
-        ::execv(prog.c_str(), argv.data());
-        ::_exit(127);
+        execProgram(program, args);
     }
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
