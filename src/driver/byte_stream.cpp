@@ -1,5 +1,7 @@
 #include "driver/byte_stream.hpp"
 
+#include "driver/platform.hpp"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,17 @@ namespace quellpack::driver {
 
 namespace {
 constexpr size_t kCopyChunk = size_t{1} << 16;
+}
+
+bool readExactlyAt(int fd, uint8_t* dst, size_t n, uint64_t offset) {
+    while (n > 0) {
+        const ssize_t got = readAt(fd, dst, n, offset);
+        if (got <= 0) return false;
+        dst += got;
+        n -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
 }
 
 ssize_t readFully(int fd, uint8_t* dst, size_t n) {

@@ -14,6 +14,10 @@ namespace quellpack::driver {
 // Reads until n bytes are in or the file ends; the count read, -1 on an error.
 ssize_t readFully(int fd, uint8_t* dst, size_t n);
 
+// Reads exactly n bytes at `offset` of a file that can be read at any
+// offset; false on a read error or an early end.
+bool readExactlyAt(int fd, uint8_t* dst, size_t n, uint64_t offset);
+
 // Writes all n bytes; false on any write error.
 bool writeAll(int fd, const uint8_t* data, size_t n);
 

@@ -99,8 +99,7 @@ void verifyWritten(int written, int original, uint64_t size, const Options& opti
             got.assign(data, data + n);
             if (hooks.verifyTamper) hooks.verifyTamper(got);
             expected.resize(got.size());
-            same = same && readAt(original, expected.data(), got.size(), offset) ==
-                               static_cast<ssize_t>(got.size()) && got == expected;
+            same = same && readExactlyAt(original, expected.data(), got.size(), offset) && got == expected;
             offset += got.size();
         }, options);
     } catch (const Error& e) {

@@ -41,18 +41,6 @@ struct Ends {
     TailKeeper tail;
 };
 
-// Reads n bytes at `offset`; false on a read error or an early end.
-bool readExactlyAt(int fd, uint8_t* buf, size_t n, uint64_t offset) {
-    while (n > 0) {
-        const ssize_t got = readAt(fd, buf, n, offset);
-        if (got <= 0) return false;
-        buf += got;
-        n -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
 // A regular file is read at its two ends; anything else (a pipe) is read
 // through. Throws Error(ReadFailed).
 Ends readEnds(const FileHandle& file) {
