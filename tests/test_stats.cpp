@@ -489,6 +489,47 @@ bool chunksHoldTheirBytes(Region& region) {
 
 }  // namespace
 
+// Blocks set free are handed out again, a larger one split when no block
+// of the size asked for is free, and no live block ever shares a unit with
+// another, whatever the order of allocs and releases.
+TEST(StatsPool, FreedBlocksAreReusedAndSplitWithoutOverlap) {
+    Pool pool;
+    const uint32_t big = pool.alloc(100);
+    const uint32_t guard = pool.alloc(4);  // keeps the next fresh unit apart
+    const size_t bytes = pool.bytes();
+    pool.release(big, 100);
+    EXPECT_EQ(pool.alloc(10), big);         // the front of the free block
+    EXPECT_EQ(pool.alloc(90), big + 10);    // its rest, free in turn
+    EXPECT_EQ(pool.bytes(), bytes);
+    pool.release(guard, 4);
+    EXPECT_NE(pool.alloc(2), guard);        // a piece of 2 units would be left: fresh memory
+    EXPECT_EQ(pool.alloc(4), guard);        // the exact size is always taken
+
+    std::mt19937 rng(5);
+    struct Live {
+        uint32_t index, units;
+        unsigned char fill;
+    };
+    std::vector<Live> live;
+    for (int step = 0; step < 200000; ++step) {
+        if (!live.empty() && rng() % 5 < 2) {
+            const size_t k = rng() % live.size();
+            const Live block = live[k];
+            for (uint32_t u = 0; u < 4 * block.units; ++u) ASSERT_EQ(pool.at(block.index)[u], block.fill) << step;
+            pool.release(block.index, block.units);
+            live[k] = live.back();
+            live.pop_back();
+        } else {
+            const uint32_t units = rng() % 2 ? 3 + rng() % 8 : 1 + rng() % Pool::kMaxBlock;
+            const Live block{pool.alloc(units), units, static_cast<unsigned char>(rng())};
+            std::memset(pool.at(block.index), block.fill, 4 * units);
+            live.push_back(block);
+        }
+    }
+    for (const Live& block : live)
+        for (uint32_t u = 0; u < 4 * block.units; ++u) ASSERT_EQ(pool.at(block.index)[u], block.fill);
+}
+
 TEST(StatsRegion, ChunksAreDisjointAlignedAndSharedByAModel) {
     Region region;
     EXPECT_TRUE(chunksHoldTheirBytes(region));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -103,6 +104,11 @@ struct Pool {
     std::shared_ptr<Region> region = newRegion();
     uint64_t next = kFirstIndex;         // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
+    // Bit u set: freeHead[u] holds a block. Lets alloc find the smallest
+    // larger free block to split when its own size has none.
+    uint64_t freeSizes[(kMaxBlock + 64) / 64] = {};
+    // A split leaves no piece smaller than this: nothing asks for less.
+    static constexpr uint32_t kMinPiece = 3;
     MemoryBudget* budget = nullptr;
 
     Pool() = default;
@@ -114,8 +120,12 @@ struct Pool {
 
     // Returns a block of `units` units (1..kMaxBlock), uninitialised.
     uint32_t alloc(uint32_t units) {
-        if (const uint32_t head = freeHead[units]) {
-            freeHead[units] = load32(at(head));
+        if (freeHead[units] != 0) return takeFree(units);
+        // Blocks set free by lists and tables that grew are reused before
+        // fresh memory is touched: the smallest that leaves a usable piece.
+        if (const uint32_t larger = smallestFreeAtLeast(units + kMinPiece)) {
+            const uint32_t head = takeFree(larger);
+            release(head + units, larger - units);
             return head;
         }
         if ((next >> kBits) >= chunks.size() || (next & (kChunk - 1)) + units > kChunk) {
@@ -134,6 +144,28 @@ struct Pool {
     void release(uint32_t i, uint32_t units) {
         store32(at(i), freeHead[units]);
         freeHead[units] = i;
+        freeSizes[units >> 6] |= uint64_t{1} << (units & 63);
+    }
+
+    // Unlinks the first free block of `units` units, which must exist.
+    uint32_t takeFree(uint32_t units) {
+        const uint32_t head = freeHead[units];
+        freeHead[units] = load32(at(head));
+        if (freeHead[units] == 0) freeSizes[units >> 6] &= ~(uint64_t{1} << (units & 63));
+        return head;
+    }
+
+    // The smallest size from `units` up (at most kMaxBlock) with a free
+    // block, or 0.
+    uint32_t smallestFreeAtLeast(uint32_t units) const {
+        if (units > kMaxBlock) return 0;
+        uint32_t word = units >> 6;
+        uint64_t bits = freeSizes[word] & (~uint64_t{0} << (units & 63));
+        while (bits == 0) {
+            if (++word == std::size(freeSizes)) return 0;
+            bits = freeSizes[word];
+        }
+        return word * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
     }
     size_t bytes() const { return (chunks.size() - kFirstChunk) * 4 * size_t{kChunk}; }
 };
