@@ -10,6 +10,7 @@
 #include "ppm/ppm.hpp"
 #include "ppm_buffers.hpp"
 #include "ppm/tree.hpp"
+#include "ppm/walk.hpp"
 #include "quellpack/error.hpp"
 
 using namespace quellpack;
@@ -208,6 +209,41 @@ TEST(ContextTree, FoundDepthDecidesWhichContextsAreCounted) {
     EXPECT_EQ(escapeOf(m.tree, *path[2]), escBefore[2]);
     EXPECT_EQ(countOf(m.tree, *path[3], c), 11);
     EXPECT_EQ(escapeOf(m.tree, *path[3]), escBefore[3] + 5);
+}
+
+// The model's walk over a text, deciding as the coder would (a byte found,
+// or an escape), with every shortcut checked against a walk from the root:
+// a wrong follower would code the byte in the wrong context.
+TEST(ContextTree, EveryFollowerIsTheContextTheWalkFinds) {
+    std::mt19937 rng(11);
+    std::vector<uint8_t> text;
+    // Contexts followed by many different bytes, and runs that follow themselves.
+    for (int i = 0; i < 60000; ++i) {
+        const uint32_t r = rng() % 10;
+        text.push_back(static_cast<uint8_t>(r < 6 ? "abcab"[i % 5] : r < 8 ? 'a' + rng() % 20 : 'z'));
+    }
+    Tree tree;
+    initTree(tree);
+    Walk w;
+    size_t shortcuts = 0, followerTables = 0;
+    for (const uint8_t c : text) {
+        if (w.cursor.shortcut != 0) {
+            ++shortcuts;
+            uint32_t index[kMaxOrder + 1];
+            ASSERT_EQ(walkContexts(tree, w.window, w.hlen, index), kMaxOrder);
+            ASSERT_EQ(index[kMaxOrder], w.cursor.shortcut);
+        }
+        walkByte(tree, w, [&](const stats::SymbolView& v, int32_t& position) -> int32_t {
+            const stats::SymbInfo info = stats::getSymbInfo(c, w.mask, v);
+            position = info.index;
+            if (info.found) return c;
+            stats::excludeSymbols(w.mask, v);
+            return -1;
+        }, c);
+    }
+    for (uint32_t i = 0; i < tree.nodes.size; ++i) followerTables += tree.nodes[i].kind == LargeNode;
+    EXPECT_GT(shortcuts, text.size() / 2);
+    EXPECT_GT(followerTables, 0u);
 }
 
 TEST(ModelLoops, DecompressRestoresWhatCompressCoded) {

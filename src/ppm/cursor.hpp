@@ -2,10 +2,11 @@
 //
 // Most bytes are coded in a context of the full order four, and the next
 // byte's deepest context depends only on that context and the byte coded
-// in it. A full-order context is a Leaf forever, so it can remember, in its
-// otherwise unused link, the context that followed it the last time: when
-// the same byte follows again, the walk from the root is skipped. The
-// shorter contexts are walked only when a decision escapes to them.
+// in it. A full-order context never has children, so it keeps, where
+// children would be, the context that followed it after each byte: when a
+// byte follows it again, the walk from the root is skipped. Contexts are
+// never removed, so a follower once known stays right. The shorter
+// contexts are walked only when a decision escapes to them.
 #pragma once
 
 #include <cstdint>
@@ -44,19 +45,20 @@ inline void walkAll(Tree& tree, ContextCursor& cur, const uint8_t* history, int 
 }
 
 // Records, after byte c was coded, what the next byte's walk can skip.
-// Call after updateTree: the nodes are final for this byte.
-inline void rememberFollower(Tree& tree, ContextCursor& cur, uint32_t c) {
+// `follower` is the deepest context's follower after c as looked up before
+// the update (prefetchNext), 0 when none was known. Call after updateTree:
+// the nodes are final for this byte.
+inline void rememberFollower(Tree& tree, ContextCursor& cur, uint32_t c, uint32_t follower) {
     if (cur.waiting != 0 && cur.depth == kMaxOrder && cur.walked) {
-        Node& owner = tree.nodes[cur.waiting];
-        owner.key = cur.waitingByte;
-        owner.link = cur.index[kMaxOrder];
+        addFollower(tree, cur.waiting, cur.waitingByte, cur.index[kMaxOrder]);
+        // A context that followed itself has just learnt a follower.
+        if (cur.waiting == cur.index[kMaxOrder]) follower = findFollower(tree, tree.nodes[cur.waiting], c);
     }
     cur.waiting = 0;
     cur.shortcut = 0;
     if (cur.depth != kMaxOrder) return;
-    const Node& deepest = tree.nodes[cur.index[kMaxOrder]];
-    if (deepest.link != 0 && deepest.key == c) {
-        cur.shortcut = deepest.link;
+    if (follower != 0) {
+        cur.shortcut = follower;
     } else {
         cur.waiting = cur.index[kMaxOrder];
         cur.waitingByte = static_cast<uint8_t>(c);

@@ -2,8 +2,8 @@
 //
 // Once a byte is known (the encoder knows it before coding it, the decoder
 // right after decoding it) the next byte's first context is known too: the
-// full-order shortcut when the byte follows the deepest context as it did
-// last time, else the order-2 entry the walk starts from. Asking for those
+// deepest context's follower after that byte when it has one, else the
+// order-2 entry the walk starts from. Asking for those
 // lines, and then for the statistics list of the node they lead to, lets
 // the misses overlap with the coding and the update instead of following
 // them. Only hints: nothing read here decides anything.
@@ -27,7 +27,7 @@ inline void prefetchLine(const void* p) {
 
 // What the next byte's walk will read first.
 struct Lookahead {
-    uint32_t node = 0;                 // its deepest context, when known
+    uint32_t node = 0;                 // its deepest context: the follower, when known
     const uint32_t* order2 = nullptr;  // else the order-2 entry it starts from
 };
 
@@ -37,9 +37,8 @@ inline Lookahead prefetchNext(const Tree& tree, const ContextCursor& cur, const 
                               uint32_t c) {
     Lookahead next;
     if (cur.depth == kMaxOrder) {
-        const Node& deepest = tree.nodes[cur.index[kMaxOrder]];
-        if (deepest.link != 0 && deepest.key == c) {
-            next.node = deepest.link;
+        next.node = findFollower(tree, tree.nodes[cur.index[kMaxOrder]], c);
+        if (next.node != 0) {
             prefetchLine(&tree.nodes[next.node]);
             return next;
         }
@@ -50,12 +49,24 @@ inline Lookahead prefetchNext(const Tree& tree, const ContextCursor& cur, const 
     return next;
 }
 
+// Starts loading the followers of the deepest context in `cur`, for a
+// lookup once its byte is known: the decoder's, which runs while the byte
+// is decoded. A single follower sits in the node itself.
+inline void prefetchFollowers(const Tree& tree, const ContextCursor& cur) {
+    if (cur.depth != kMaxOrder) return;
+    const Node& deepest = tree.nodes[cur.index[kMaxOrder]];
+    if (deepest.kind == LargeNode) prefetchLine(tree.pool.at(deepest.link));
+}
+
 // Follows up on prefetchNext, some work later: starts loading the
-// statistics list of the node it found, or the node of its order-2 entry.
+// statistics list and the followers of the node it found, or the node of
+// its order-2 entry.
 inline void prefetchNextStats(const Tree& tree, const Lookahead& next) {
     if (next.node != 0) {
-        const stats::Stats st = tree.nodes[next.node].stats;
+        const Node& node = tree.nodes[next.node];
+        const stats::Stats st = node.stats;
         if (!stats::isDet(st)) prefetchLine(tree.pool.at(stats::listIndex(st)));
+        if (node.kind == LargeNode) prefetchLine(tree.pool.at(node.link));
     } else if (next.order2 != nullptr && *next.order2 != 0) {
         prefetchLine(&tree.nodes[*next.order2]);
     }

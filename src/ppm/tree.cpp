@@ -84,6 +84,8 @@ void growTree(Tree& tree, uint32_t deepest, const uint8_t* window, int i) {
     addChild(tree, tree.nodes[deepest], window[i], branch);
 }
 
+void addFollower(Tree& tree, uint32_t owner, uint32_t b, uint32_t next) { addChild(tree, tree.nodes[owner], b, next); }
+
 size_t treeBytes(const Tree& tree) { return tree.nodes.bytes() + tree.pool.bytes(); }
 
 }  // namespace quellpack::ppm

@@ -22,9 +22,10 @@ constexpr int kMaxOrder = 4;
 // Packed to 10 bytes: nodes are the model's largest share of memory.
 struct __attribute__((packed)) Node {
     stats::Stats stats;
-    // CxDet: the child; LargeNode: its child table. A Leaf at the deepest
-    // order never gets children and keeps a shortcut here instead: the
-    // deepest context that followed it when it was last followed by `key`.
+    // CxDet: the child; LargeNode: its child table. A node at the deepest
+    // order never gets children; in the same shapes it keeps its followers
+    // instead: for each byte seen after it, the deepest context that came
+    // next (kind, key and link as for children, see findFollower).
     uint32_t link;
     uint8_t kind;
     uint8_t key;
@@ -95,6 +96,10 @@ inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
     return stats::load32(t.children(n) + 4 * k);
 }
 
+// For a full-order context: the deepest context that followed it after
+// byte b, or 0 when none is known yet. Followers are kept as children are.
+inline uint32_t findFollower(const Tree& tree, const Node& node, uint32_t b) { return findChild(tree, node, b); }
+
 // The contexts of the next byte: index[0] is the root, index[d] the longest
 // context present. `history` holds hlen bytes, most recent last. Returns d.
 inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* index) {
@@ -140,6 +145,10 @@ inline void updateTree(Tree& tree, const uint32_t* index, int depth, int foundDe
     const int i = wlen - 2 - depth;
     if (i >= 0) growTree(tree, index[depth], window, i);
 }
+
+// Remembers `next` as the follower of the full-order context `owner` after
+// byte b, beside the followers it knows for other bytes.
+void addFollower(Tree& tree, uint32_t owner, uint32_t b, uint32_t next);
 
 // Memory held by the tree, in bytes.
 size_t treeBytes(const Tree& tree);

@@ -36,7 +36,7 @@ inline void learnByte(Tree& tree, Walk& w, uint32_t c, int foundDepth, int32_t p
     const int wlen = w.hlen + 1;
     updateTree(tree, cur.index, cur.depth, foundDepth, w.window, wlen, position);
     prefetchNextStats(tree, next);
-    rememberFollower(tree, cur, c);
+    rememberFollower(tree, cur, c, next.node);
     w.hlen = advanceHistory(w.window, wlen);
 }
 
@@ -48,7 +48,11 @@ template <class Decide>
 [[gnu::always_inline]] inline uint32_t walkByte(Tree& tree, Walk& w, Decide&& decide, int32_t ahead = -1) {
     findContexts(tree, w.cursor, w.window, w.hlen);
     Lookahead next;
-    if (ahead >= 0) next = prefetchNext(tree, w.cursor, w.window, w.hlen, static_cast<uint32_t>(ahead));
+    if (ahead >= 0) {
+        next = prefetchNext(tree, w.cursor, w.window, w.hlen, static_cast<uint32_t>(ahead));
+    } else {
+        prefetchFollowers(tree, w.cursor);
+    }
     w.mask.reset();
     for (int depth = w.cursor.depth;; --depth) {
         stats::DetScratch scratch;
