@@ -17,14 +17,6 @@
 
 namespace quellpack::ppm {
 
-inline void prefetchLine(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(p);
-#else
-    (void)p;
-#endif
-}
-
 // What the next byte's walk will read first.
 struct Lookahead {
     uint32_t node = 0;                 // its deepest context: the follower, when known

@@ -84,6 +84,15 @@ struct Tree {
 // budget, the tree's tables and every chunk it grows by are charged to it.
 void initTree(Tree& tree, stats::MemoryBudget* budget = nullptr);
 
+// Asks for the line at p to be loaded: a hint, nothing depends on it.
+inline void prefetchLine(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
 // The child of `node` for byte b, or 0 when there is none.
 inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
     if (node.kind == CxDet) return node.key == b ? node.link : 0;
@@ -118,7 +127,11 @@ inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* 
     index[2] = node;
     int d = 2;
     for (int i = hlen - 3; i >= 0; --i) {
-        node = findChild(tree, tree.nodes[node], history[i]);
+        const Node& parent = tree.nodes[node];
+        // Its list is read if the deeper contexts escape: it can load
+        // while the walk goes on.
+        if (!stats::isDet(parent.stats)) prefetchLine(tree.pool.at(stats::listIndex(parent.stats)));
+        node = findChild(tree, parent, history[i]);
         if (node == 0) break;
         index[++d] = node;
     }
