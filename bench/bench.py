@@ -110,8 +110,11 @@ def coding_layer(program):
 def build_cases(args, workdir):
     """(name, kind, path) of every input of this run, built when missing."""
     log("preparing inputs in " + workdir)
-    cases = [("corpus", "corpus", inputs.corpus_input(workdir)),
-             ("systemctl", "probe", inputs.probe_input(workdir))]
+    wanted = args.inputs.split(",") if args.inputs else None
+    cases = [(name, kind, build()) for name, kind, build in
+             (("corpus", "corpus", lambda: inputs.corpus_input(workdir)),
+              ("systemctl", "probe", lambda: inputs.probe_input(workdir)))
+             if wanted is None or name in wanted]
     if args.quick:
         return cases
     for label, size in inputs.SCALES:
@@ -119,6 +122,8 @@ def build_cases(args, workdir):
             continue
         for kind in inputs.KINDS:
             name = f"{kind}-{label}"
+            if wanted is not None and name not in wanted:
+                continue
             if not os.path.exists(os.path.join(workdir, name)):
                 log(f"building input {name}")
             cases.append((name, kind, inputs.scale_input(workdir, kind, label, size)))
@@ -126,6 +131,8 @@ def build_cases(args, workdir):
         if size > args.max_size:
             continue
         name = f"{kind}-{label}"
+        if wanted is not None and name not in wanted:
+            continue
         if not os.path.exists(os.path.join(workdir, name)):
             log(f"building input {name}")
         cases.append((name, kind, inputs.scale_input(workdir, kind, label, size)))
@@ -176,6 +183,8 @@ def main():
     option("--max-size", default="1G", metavar="SIZE", help="skip scale inputs above SIZE (1M, 10M, 100M, 1G)")
     option("--runs", type=int, default=3, metavar="N",
            help=f"timed runs per input below {LARGE // 10**6} MB (larger inputs run once); default 3")
+    option("--inputs", default="", metavar="LIST",
+           help="comma-separated subset of the inputs, e.g. binary-1G,mix-1G,random-100M (only these are built)")
     option("--programs", default="", metavar="LIST", help="comma-separated subset, e.g. quellpack,ppmd-o4")
     option("--peers-up-to", default="100M", metavar="SIZE",
            help="run peers other than PPMd order 4 only on inputs up to SIZE (xz -9e and zstd -19 "
