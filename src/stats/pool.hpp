@@ -79,7 +79,8 @@ struct ChunkedArray {
 };
 
 // Variable-sized blocks of 4-byte units, recycled through one free list per
-// block size. Indices start at kFirstIndex (2^24), so none fits in 24 bits:
+// block size; a size with none free is cut from a larger free block before
+// fresh memory is touched. Indices start at kFirstIndex (2^24), so none fits in 24 bits:
 // a statistics record tells a list's index from an StDet's byte and count
 // by that alone, and 0 means "none". The chunks below it are never made.
 struct Pool {
@@ -140,7 +141,7 @@ struct Pool {
         return i;
     }
 
-    // Gives a block back for reuse by a later alloc of the same size.
+    // Gives a block back for reuse by a later alloc of its size or less.
     void release(uint32_t i, uint32_t units) {
         store32(at(i), freeHead[units]);
         freeHead[units] = i;
