@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -79,8 +78,7 @@ struct ChunkedArray {
 };
 
 // Variable-sized blocks of 4-byte units, recycled through one free list per
-// block size; a size with none free is cut from a larger free block before
-// fresh memory is touched. Indices start at kFirstIndex (2^24), so none fits in 24 bits:
+// block size. Indices start at kFirstIndex (2^24), so none fits in 24 bits:
 // a statistics record tells a list's index from an StDet's byte and count
 // by that alone, and 0 means "none". The chunks below it are never made.
 struct Pool {
@@ -105,11 +103,6 @@ struct Pool {
     std::shared_ptr<Region> region = newRegion();
     uint64_t next = kFirstIndex;         // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
-    // Bit u set: freeHead[u] holds a block. Lets alloc find the smallest
-    // larger free block to split when its own size has none.
-    uint64_t freeSizes[(kMaxBlock + 64) / 64] = {};
-    // A split leaves no piece smaller than this: nothing asks for less.
-    static constexpr uint32_t kMinPiece = 3;
     MemoryBudget* budget = nullptr;
 
     Pool() = default;
@@ -121,12 +114,8 @@ struct Pool {
 
     // Returns a block of `units` units (1..kMaxBlock), uninitialised.
     uint32_t alloc(uint32_t units) {
-        if (freeHead[units] != 0) return takeFree(units);
-        // Blocks set free by lists and tables that grew are reused before
-        // fresh memory is touched: the smallest that leaves a usable piece.
-        if (const uint32_t larger = smallestFreeAtLeast(units + kMinPiece)) {
-            const uint32_t head = takeFree(larger);
-            release(head + units, larger - units);
+        if (const uint32_t head = freeHead[units]) {
+            freeHead[units] = load32(at(head));
             return head;
         }
         if ((next >> kBits) >= chunks.size() || (next & (kChunk - 1)) + units > kChunk) {
@@ -141,32 +130,10 @@ struct Pool {
         return i;
     }
 
-    // Gives a block back for reuse by a later alloc of its size or less.
+    // Gives a block back for reuse by a later alloc of the same size.
     void release(uint32_t i, uint32_t units) {
         store32(at(i), freeHead[units]);
         freeHead[units] = i;
-        freeSizes[units >> 6] |= uint64_t{1} << (units & 63);
-    }
-
-    // Unlinks the first free block of `units` units, which must exist.
-    uint32_t takeFree(uint32_t units) {
-        const uint32_t head = freeHead[units];
-        freeHead[units] = load32(at(head));
-        if (freeHead[units] == 0) freeSizes[units >> 6] &= ~(uint64_t{1} << (units & 63));
-        return head;
-    }
-
-    // The smallest size from `units` up (at most kMaxBlock) with a free
-    // block, or 0.
-    uint32_t smallestFreeAtLeast(uint32_t units) const {
-        if (units > kMaxBlock) return 0;
-        uint32_t word = units >> 6;
-        uint64_t bits = freeSizes[word] & (~uint64_t{0} << (units & 63));
-        while (bits == 0) {
-            if (++word == std::size(freeSizes)) return 0;
-            bits = freeSizes[word];
-        }
-        return word * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
     }
     size_t bytes() const { return (chunks.size() - kFirstChunk) * 4 * size_t{kChunk}; }
 };
