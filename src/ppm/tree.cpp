@@ -32,7 +32,6 @@ uint32_t newTable(Tree& tree, uint32_t n, const unsigned char* keys, const unsig
     }
     const uint32_t index = tree.pool.alloc(listTableUnits(n + 1));
     const ChildTable t{tree.pool.at(index)};
-    stats::store32(t.base, n + 1);
     unsigned char* newKeys = t.keys();
     unsigned char* newChildren = t.children(n + 1);
     std::memcpy(newKeys, keys, n);
@@ -43,7 +42,8 @@ uint32_t newTable(Tree& tree, uint32_t n, const unsigned char* keys, const unsig
 }
 
 // Gives `node` the new child `child` under byte b: a Leaf becomes a CxDet,
-// a CxDet a LargeNode, a LargeNode fills an empty slot.
+// a CxDet a LargeNode, a LargeNode a larger one or past kListChildren a
+// DirectNode, and a DirectNode fills an empty slot.
 void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
     if (node.kind == Leaf) {
         node.kind = CxDet;
@@ -54,20 +54,26 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
     if (node.kind == CxDet) {
         unsigned char oldChild[4];
         stats::store32(oldChild, node.link);
-        node.kind = LargeNode;
         node.link = newTable(tree, 1, &node.key, oldChild, b, child);
+        node.kind = LargeNode;
+        node.key = 2;
         return;
     }
     const ChildTable t{tree.pool.at(node.link)};
-    const uint32_t n = t.count();
-    if (t.direct()) {
+    if (node.kind == DirectNode) {
         stats::store32(t.slot(b), child);
-        stats::store32(t.base, n + 1);
+        stats::store32(t.base, t.directCount() + 1);
         return;
     }
+    const uint32_t n = node.key;
     const uint32_t index = newTable(tree, n, t.keys(), t.children(n), b, child);
     tree.pool.release(node.link, listTableUnits(n));
     node.link = index;
+    if (n + 1 > kListChildren) {
+        node.kind = DirectNode;
+    } else {
+        node.key = static_cast<uint8_t>(n + 1);
+    }
 }
 
 }  // namespace

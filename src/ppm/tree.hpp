@@ -1,8 +1,9 @@
 // The context tree: one node per context of up to four bytes seen so far.
 //
 // A node is a `Leaf` (no longer context below it), a `CxDet` (exactly one,
-// selected by `key`) or a `LargeNode` (two or more, in a child table sized
-// to the children present). Nodes live in one arena and refer to each
+// selected by `key`), a `LargeNode` (two to kListChildren, `key` of them,
+// in a child table sized to them) or a `DirectNode` (more, in a table with
+// a slot for every byte). Nodes live in one arena and refer to each
 // other by 32-bit index; index 0 is the root, so 0 also means "no child".
 #pragma once
 
@@ -15,48 +16,49 @@
 
 namespace quellpack::ppm {
 
-enum NodeKind : uint8_t { Leaf = 0, CxDet = 1, LargeNode = 2 };
+enum NodeKind : uint8_t { Leaf = 0, CxDet = 1, LargeNode = 2, DirectNode = 3 };
 
 constexpr int kMaxOrder = 4;
 
 // Packed to 10 bytes: nodes are the model's largest share of memory.
 struct __attribute__((packed)) Node {
     stats::Stats stats;
-    // CxDet: the child; LargeNode: its child table. A node at the deepest
+    // CxDet: the child; LargeNode, DirectNode: its child table. A node at the deepest
     // order never gets children; in the same shapes it keeps its followers
     // instead: for each byte seen after it, the deepest context that came
     // next (kind, key and link as for children, see findFollower).
     uint32_t link;
     uint8_t kind;
-    uint8_t key;
+    uint8_t key;  // CxDet: the child's byte; LargeNode: the number of children
 };
 static_assert(sizeof(Node) == 10);
 
-// Child tables of LargeNodes, in the pool: unit 0 holds the number
-// of children n; with n <= kListChildren the table lists n key bytes, then
-// n child indices. Larger tables are direct: unit 1 + b is the child for b.
+// Child tables, in the pool. A LargeNode's lists its n key bytes, then its
+// n child indices (n is kept in the node, so the table holds no count); a
+// DirectNode's holds the number of children in unit 0 and the child of
+// byte b in unit 1 + b.
 constexpr uint32_t kListChildren = 128;
 constexpr uint32_t kDirectUnits = 1 + 256;
 
 constexpr uint32_t keyUnits(uint32_t n) { return (n + 3) / 4; }
-constexpr uint32_t listTableUnits(uint32_t n) { return 1 + keyUnits(n) + n; }
+constexpr uint32_t listTableUnits(uint32_t n) { return keyUnits(n) + n; }
 
 // A child table as its parts; Byte is unsigned char, const or not.
 template <class Byte>
 struct ChildTableOf {
     Byte* base;
-    uint32_t count() const { return stats::load32(base); }
-    bool direct() const { return count() > kListChildren; }
-    // Direct table: the slot of byte b.
+    // Direct table: the number of children, and the slot of byte b.
+    uint32_t directCount() const { return stats::load32(base); }
     Byte* slot(uint32_t b) const { return base + 4 * (1 + b); }
     // List table of n children: the keys, then the children.
-    Byte* keys() const { return base + 4; }
-    Byte* children(uint32_t n) const { return base + 4 * (1 + keyUnits(n)); }
+    Byte* keys() const { return base; }
+    Byte* children(uint32_t n) const { return base + 4 * keyUnits(n); }
 };
 using ChildTable = ChildTableOf<unsigned char>;
 using ConstChildTable = ChildTableOf<const unsigned char>;
 static_assert(kDirectUnits <= stats::Pool::kMaxBlock && listTableUnits(kListChildren) <= stats::Pool::kMaxBlock,
               "every child table fits a pool block");
+static_assert(kListChildren <= UINT8_MAX, "a LargeNode's number of children fits its key");
 
 // Child tables live in the statistics pool: both grow one entry at a time
 // through the same block sizes, so each reuses what the other set free.
@@ -98,8 +100,8 @@ inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
     if (node.kind == CxDet) return node.key == b ? node.link : 0;
     if (node.kind == Leaf) return 0;
     const ConstChildTable t{tree.pool.at(node.link)};
-    const uint32_t n = t.count();
-    if (n > kListChildren) return stats::load32(t.slot(b));
+    if (node.kind == DirectNode) return stats::load32(t.slot(b));
+    const uint32_t n = node.key;
     const int32_t k = stats::indexOfByte(t.keys(), static_cast<int32_t>(n), b);
     if (k < 0) return 0;
     return stats::load32(t.children(n) + 4 * k);
