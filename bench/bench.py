@@ -117,21 +117,11 @@ def build_cases(args, workdir):
              if wanted is None or name in wanted]
     if args.quick:
         return cases
-    for label, size in inputs.SCALES:
-        if size > args.max_size:
-            continue
-        for kind in inputs.KINDS:
-            name = f"{kind}-{label}"
-            if wanted is not None and name not in wanted:
-                continue
-            if not os.path.exists(os.path.join(workdir, name)):
-                log(f"building input {name}")
-            cases.append((name, kind, inputs.scale_input(workdir, kind, label, size)))
-    for kind, label, size in inputs.EXTRA:
-        if size > args.max_size:
-            continue
+    # The scale inputs, every kind at every size, then the extra ones.
+    scale = [(kind, label, size) for label, size in inputs.SCALES for kind in inputs.KINDS] + inputs.EXTRA
+    for kind, label, size in scale:
         name = f"{kind}-{label}"
-        if wanted is not None and name not in wanted:
+        if size > args.max_size or (wanted is not None and name not in wanted):
             continue
         if not os.path.exists(os.path.join(workdir, name)):
             log(f"building input {name}")

@@ -41,13 +41,17 @@ inline Lookahead prefetchNext(const Tree& tree, const ContextCursor& cur, const 
     return next;
 }
 
+// Starts loading a full-order node's follower table, if it has one (a
+// single follower sits in the node itself).
+inline void prefetchFollowerTable(const Tree& tree, const Node& node) {
+    if (node.kind == LargeNode) prefetchLine(tree.pool.at(node.link));
+}
+
 // Starts loading the followers of the deepest context in `cur`, for a
 // lookup once its byte is known: the decoder's, which runs while the byte
-// is decoded. A single follower sits in the node itself.
+// is decoded.
 inline void prefetchFollowers(const Tree& tree, const ContextCursor& cur) {
-    if (cur.depth != kMaxOrder) return;
-    const Node& deepest = tree.nodes[cur.index[kMaxOrder]];
-    if (deepest.kind == LargeNode) prefetchLine(tree.pool.at(deepest.link));
+    if (cur.depth == kMaxOrder) prefetchFollowerTable(tree, tree.nodes[cur.index[kMaxOrder]]);
 }
 
 // Follows up on prefetchNext, some work later: starts loading the
@@ -58,7 +62,7 @@ inline void prefetchNextStats(const Tree& tree, const Lookahead& next) {
         const Node& node = tree.nodes[next.node];
         const stats::Stats st = node.stats;
         if (!stats::isDet(st)) prefetchLine(tree.pool.at(stats::listIndex(st)));
-        if (node.kind == LargeNode) prefetchLine(tree.pool.at(node.link));
+        prefetchFollowerTable(tree, node);
     } else if (next.order2 != nullptr && *next.order2 != 0) {
         prefetchLine(&tree.nodes[*next.order2]);
     }
