@@ -172,11 +172,9 @@ const Fixture& fixture(const std::string& file) {
 // low + freq) of a context with escape esc, or the escape (r >= 0).
 inline void encodeOutcome(rc::RCState& coder, const see::Estimate& est, bool found, int32_t low, int32_t freq,
                           int32_t esc) {
-    if (found) {
-        rc::encodeFreq(coder, est.E + ((low - esc) << est.r), freq << est.r, est.A + est.E);
-    } else {
-        rc::encodeFreq(coder, 0, est.E, est.A + est.E);
-    }
+    const int32_t start = found ? est.E + ((low - esc) << est.r) : 0;
+    const int32_t size = found ? freq << est.r : est.E;
+    rc::encodeFreq(coder, start, size, est.A + est.E);
 }
 
 // Encoder side of a decision: locate c, estimate the escape, code.
@@ -350,7 +348,7 @@ void BM_CodingLayer(benchmark::State& state, const char* file) {
     for (auto _ : state) {
         const EscapeCase& e = cases[i];
         const see::Estimate est = see::escapeEstimate(etab, e.prevHit, e.esc, e.total);
-        encodeOutcome(coder, est, !e.escaped && est.r >= 0, e.low, e.freq, e.esc);
+        encodeOutcome(coder, est, !e.escaped & (est.r >= 0), e.low, e.freq, e.esc);
         see::trainCell(etab, est.cell, e.escaped);
         if (coder.buffer.size() > (1 << 15)) coder.buffer.clear();
         if (++i == cases.size()) {

@@ -122,6 +122,45 @@ TEST(EscapeEstimate, ShiftTurnsNegativeAbove65000AndEStaysPositive) {
     expectEstimate(escapeEstimate(trained, 0, 1, 300), 1196, 1, 2);
 }
 
+// The shift found from bit lengths is the one the plain search settles on:
+// raise r while T = a + floor(a * escWeight / symWeight) is below 1024,
+// lower it while T is above 65000, a = S scaled by 2^r. Every weight pair a
+// trained cell can hold, against symbol sums around each power of two and
+// either side of the thresholds.
+TEST(EscapeEstimate, ShiftIsTheOneTheStepwiseSearchFinds) {
+    const auto scaled = [](int32_t S, int32_t r) { return r >= 0 ? S << r : S >> -r; };
+    const int32_t esc = 1, prevHit = 0;
+    int checked = 0;
+    for (int32_t escWeight = 1; escWeight <= 2050; escWeight += escWeight < 64 ? 1 : 37) {
+        for (int32_t symWeight = 1; escWeight + symWeight <= 2052; symWeight += symWeight < 64 ? 1 : 41) {
+            for (int32_t base = 1; base < 65535; base *= 2) {
+                for (int32_t S : {base - 1, base, base + 1, 3 * base / 2, 1024 * symWeight / (escWeight + symWeight),
+                                  65000 * symWeight / (escWeight + symWeight), 65535 - esc}) {
+                    if (S < 1 || S + esc > 65535) continue;
+                    Etab etab = freshTable();
+                    const int cellAt = cellIndex(prevHit, esc, S + esc);
+                    etab.w[cellAt] = escWeight;
+                    etab.w[cellAt + 1] = symWeight;
+                    const auto total = [&](int32_t r) {
+                        const int32_t a = scaled(S, r);
+                        return a + a * escWeight / symWeight;
+                    };
+                    int32_t r = 0;
+                    while (total(r) < 1024) ++r;
+                    while (total(r) > 65000) --r;
+                    const int32_t a = scaled(S, r), e = a * escWeight / symWeight;
+                    const Estimate got = escapeEstimate(etab, prevHit, esc, S + esc);
+                    ASSERT_EQ(got.r, r) << "S " << S << " weights " << escWeight << ", " << symWeight;
+                    ASSERT_EQ(got.A, a > 1 ? a : 1);
+                    ASSERT_EQ(got.E, e > 1 ? e : 1);
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 100000);
+}
+
 TEST(EscapeUpdate, CellIsHalvedOnceItsWeightsSumPast2048) {
     Etab etab = freshTable();
     // The root's cell (row 7, q 0) starts at (1, 50): 100 escapes, 898 bytes.

@@ -60,11 +60,11 @@ inline void encodeShifted(rc::RCState& coder, const stats::SymbolView& v, const 
     position = info.index;
     const see::Estimate est = see::escapeEstimate(k.etab, w.prevHit, info.esc, info.total);
     if (est.r >= 0) {
-        if (info.found) {
-            rc::encodeFreq(k.coder, est.E + ((info.low - info.esc) << est.r), info.freq << est.r, est.A + est.E);
-        } else {
-            rc::encodeFreq(k.coder, 0, est.E, est.A + est.E);
-        }
+        // One coder call for both outcomes, the interval chosen by value:
+        // the hot loop holds the coder's steps once.
+        const int32_t start = info.found ? est.E + ((info.low - info.esc) << est.r) : 0;
+        const int32_t size = info.found ? info.freq << est.r : est.E;
+        rc::encodeFreq(k.coder, start, size, est.A + est.E);
     } else {
         encodeShifted(k.coder, v, w.mask, info, c, est);
     }

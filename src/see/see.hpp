@@ -2,6 +2,7 @@
 // escape frequency by a better-informed width before it reaches the coder.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "stats/constants.hpp"
@@ -48,7 +49,9 @@ inline int leadingZeros(uint32_t x) { return __builtin_clz(x); }
 // T = a + floor(a * escWeight / symWeight), a = scaleBy(S, r), is below
 // 1024; lower it while T is above 65000" settles on. T >= k holds exactly
 // when a * (escWeight + symWeight) >= k * symWeight, so the smallest r with
-// T >= 1024 follows from the bit lengths, without trying every r.
+// T >= 1024 follows from the bit lengths, without trying every r, and
+// without a branch: whether a decision stretches or not is as hard to
+// foresee as the decision itself.
 inline Estimate escapeEstimate(const Etab& etab, int32_t prevHit, int32_t esc, int32_t total) {
     const int32_t S = total - esc;
     if (total <= 0) return Estimate{S, esc, 0, 0};  // nothing to code: a damaged stream
@@ -56,17 +59,18 @@ inline Estimate escapeEstimate(const Etab& etab, int32_t prevHit, int32_t esc, i
     if (S == 0 || esc == 0) return Estimate{S, esc, 0, cell};
     const int32_t escWeight = etab.w[cell];
     const int32_t symWeight = etab.w[cell + 1];
-    const int32_t weights = escWeight + symWeight;
-    int32_t r = 0;
-    int32_t a = S;
+    const uint32_t x = static_cast<uint32_t>(S) * static_cast<uint32_t>(escWeight + symWeight);
     const uint32_t low = 1024u * static_cast<uint32_t>(symWeight);
-    if (static_cast<uint32_t>(S) * static_cast<uint32_t>(weights) < low) {
-        const uint32_t x = static_cast<uint32_t>(S) * static_cast<uint32_t>(weights);
-        r = leadingZeros(x) - leadingZeros(low);
-        if ((x << r) < low) ++r;
-        if (r > 0 && (x << (r - 1)) >= low) --r;
+    int32_t r;
+    int32_t a;
+    if (x < 65001u * static_cast<uint32_t>(symWeight)) [[likely]] {
+        // x << r0 has the bit length of low when x < low; r0 is 0 otherwise.
+        const int r0 = std::max(leadingZeros(x) - leadingZeros(low), 0);
+        r = r0 + ((x << r0) < low ? 1 : 0);
         a = S << r;
     } else {
+        r = 0;
+        a = S;
         while (a > 65000 || a * escWeight >= (65001 - a) * symWeight) {
             --r;
             a = S >> -r;
@@ -84,11 +88,8 @@ inline void trainCell(Etab& etab, int cell, bool escaped) {
         escWeight = escWeight / 2 + 1;
         symWeight = symWeight / 2 + 1;
     }
-    if (escaped) {
-        escWeight += 2;
-    } else {
-        symWeight += 2;
-    }
+    escWeight += escaped ? 2 : 0;
+    symWeight += escaped ? 0 : 2;
 }
 
 }  // namespace quellpack::see
