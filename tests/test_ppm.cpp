@@ -2,6 +2,7 @@
 // coding loops over it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -115,6 +116,36 @@ TEST(ContextTree, GrowsFromRootLeafToCxDetToLargeNode) {
     expectFresh(m.tree, *m.at("y"), 'z');
     ASSERT_NE(m.at("yx"), nullptr);
     expectFresh(m.tree, *m.at("yx"), 'y');  // context x y starts with a history byte
+}
+
+// Two nodes gaining children in step, in scrambled byte orders, through
+// every table shape and block size: after each new child both find exactly
+// the children given so far, so no table grew into another's block.
+TEST(ContextTree, ChildTablesGrowingSideBySideKeepEveryChild) {
+    Tree tree;
+    initTree(tree);
+    const uint32_t other = tree.nodes.push();
+    tree.nodes[other] = Node{stats::newDet('a'), 0, Leaf, 0};
+    const uint32_t owners[2] = {0, other};
+    std::vector<uint32_t> order[2];
+    std::mt19937 rng(11);
+    for (auto& o : order) {
+        for (uint32_t b = 0; b < 256; ++b) o.push_back(b);
+        std::shuffle(o.begin(), o.end(), rng);
+    }
+    const auto childFor = [](int which, uint32_t b) { return 1000u + 256u * static_cast<uint32_t>(which) + b; };
+    for (size_t step = 0; step < 256; ++step) {
+        for (int which = 0; which < 2; ++which) addFollower(tree, owners[which], order[which][step], childFor(which, order[which][step]));
+        for (int which = 0; which < 2; ++which) {
+            std::vector<bool> given(256);
+            for (size_t k = 0; k <= step; ++k) given[order[which][k]] = true;
+            const Node& node = tree.nodes[owners[which]];
+            for (uint32_t b = 0; b < 256; ++b)
+                ASSERT_EQ(findChild(tree, node, b), given[b] ? childFor(which, b) : 0u)
+                    << "node " << which << " byte " << b << " after " << step + 1 << " children";
+        }
+    }
+    EXPECT_EQ(tree.nodes[0].kind, DirectNode);
 }
 
 // History a b c d, byte e: the new branch's nodes start with e, d, c and b.

@@ -22,7 +22,7 @@ uint32_t newBranch(Tree& tree, const uint8_t* window, int j) {
 uint32_t newTable(Tree& tree, uint32_t n, const unsigned char* keys, const unsigned char* children, uint32_t b,
                   uint32_t child) {
     if (n + 1 > kListChildren) {
-        const uint32_t index = tree.pool.alloc(kDirectUnits);
+        const uint32_t index = tree.pool.alloc(stats::blockUnits(kDirectUnits));
         const ChildTable t{tree.pool.at(index)};
         std::memset(t.slot(0), 0, 4 * 256);
         for (uint32_t i = 0; i < n; ++i) stats::store32(t.slot(keys[i]), stats::load32(children + 4 * i));
@@ -30,7 +30,7 @@ uint32_t newTable(Tree& tree, uint32_t n, const unsigned char* keys, const unsig
         stats::store32(t.base, n + 1);
         return index;
     }
-    const uint32_t index = tree.pool.alloc(listTableUnits(n + 1));
+    const uint32_t index = tree.pool.alloc(listTableBlockUnits(n + 1));
     const ChildTable t{tree.pool.at(index)};
     unsigned char* newKeys = t.keys();
     unsigned char* newChildren = t.children(n + 1);
@@ -66,8 +66,17 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
         return;
     }
     const uint32_t n = node.key;
+    if (n + 1 <= kListChildren && listTableBlockUnits(n + 1) == listTableBlockUnits(n)) {
+        // Room in the block: the children move up a unit when the keys
+        // need one more.
+        if (keyUnits(n + 1) != keyUnits(n)) std::memmove(t.children(n + 1), t.children(n), 4 * n);
+        t.keys()[n] = static_cast<unsigned char>(b);
+        stats::store32(t.children(n + 1) + 4 * n, child);
+        node.key = static_cast<uint8_t>(n + 1);
+        return;
+    }
     const uint32_t index = newTable(tree, n, t.keys(), t.children(n), b, child);
-    tree.pool.release(node.link, listTableUnits(n));
+    tree.pool.release(node.link, listTableBlockUnits(n));
     node.link = index;
     if (n + 1 > kListChildren) {
         node.kind = DirectNode;

@@ -42,6 +42,7 @@ constexpr uint32_t kDirectUnits = 1 + 256;
 
 constexpr uint32_t keyUnits(uint32_t n) { return (n + 3) / 4; }
 constexpr uint32_t listTableUnits(uint32_t n) { return keyUnits(n) + n; }
+constexpr uint32_t listTableBlockUnits(uint32_t n) { return stats::blockUnits(listTableUnits(n)); }
 
 // A child table as its parts; Byte is unsigned char, const or not.
 template <class Byte>
@@ -56,12 +57,12 @@ struct ChildTableOf {
 };
 using ChildTable = ChildTableOf<unsigned char>;
 using ConstChildTable = ChildTableOf<const unsigned char>;
-static_assert(kDirectUnits <= stats::Pool::kMaxBlock && listTableUnits(kListChildren) <= stats::Pool::kMaxBlock,
+static_assert(kDirectUnits <= stats::Pool::kMaxBlock && listTableBlockUnits(kListChildren) <= stats::Pool::kMaxBlock,
               "every child table fits a pool block");
 static_assert(kListChildren <= UINT8_MAX, "a LargeNode's number of children fits its key");
 
-// Child tables live in the statistics pool: both grow one entry at a time
-// through the same block sizes, so each reuses what the other set free.
+// Child tables live in the statistics pool: both grow through the same
+// block sizes, so each reuses what the other set free.
 struct Tree {
     stats::ChunkedArray<Node> nodes;
     stats::Pool pool;

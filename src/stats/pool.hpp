@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -137,5 +138,16 @@ struct Pool {
     }
     size_t bytes() const { return (chunks.size() - kFirstChunk) * 4 * size_t{kChunk}; }
 };
+
+// The block a list or table of `units` units takes: its own size below 32
+// units, above that rounded up to one of two sizes per doubling (32, 48,
+// 64, 96, 128, ...). One that keeps growing then moves twice per
+// doubling instead of at every entry, and the blocks it leaves behind come
+// in few sizes that others growing after it take again.
+constexpr uint32_t blockUnits(uint32_t units) {
+    if (units < 32) return units;
+    const uint32_t step = 1u << (std::bit_width(units) - 2);
+    return std::min((units + step - 1) & ~(step - 1), Pool::kMaxBlock);
+}
 
 }  // namespace quellpack::stats

@@ -29,7 +29,7 @@ void finishList(unsigned char* b, uint32_t n, int32_t escape, int32_t total, uin
 
 // A copy of the list `old` (n bytes) with c inserted at k, in a new block.
 uint32_t insertIntoList(Pool& pool, const unsigned char* old, uint32_t n, uint32_t k, uint32_t c) {
-    const uint32_t index = pool.alloc(listUnits(n + 1));
+    const uint32_t index = pool.alloc(listBlockUnits(n + 1));
     unsigned char* b = pool.at(index);
     setLength(b, n + 1);
     unsigned char* syms = listSymbols(b);
@@ -46,7 +46,7 @@ uint32_t insertIntoList(Pool& pool, const unsigned char* old, uint32_t n, uint32
 
 // StDet(s, n) meets a second byte c: a two-byte StSmall.
 void detToSmall(uint32_t c, int32_t x, Stats& st, Pool& pool) {
-    const uint32_t index = pool.alloc(listUnits(2));
+    const uint32_t index = pool.alloc(listBlockUnits(2));
     unsigned char* b = pool.at(index);
     setLength(b, 2);
     const uint32_t s = detSymbol(st);
@@ -77,7 +77,7 @@ SymbInfo getSymbInfoMasked(uint32_t c, const Mask& mask, const SymbolView& v) {
 }
 
 Stats newRootStats(Pool& pool) {
-    const uint32_t index = pool.alloc(listUnits(256));
+    const uint32_t index = pool.alloc(listBlockUnits(256));
     unsigned char* b = pool.at(index);
     store32(b, 0u | 256u << 16);
     setLength(b, 256);
@@ -112,10 +112,10 @@ void incrCountSlow(uint32_t c, bool found, Stats& st, Pool& pool, int32_t positi
         finishList(b, n, escape, total, k, count);
         return;
     }
-    // c is new here: the list grows in its block when the rounding left
-    // room, else it moves to a block one entry longer.
+    // c is new here: the list grows in its block when the block has room,
+    // else it moves to the block size of one entry more.
     uint32_t index = listIndex(st);
-    if (listUnits(n + 1) == listUnits(n)) {
+    if (listBlockUnits(n + 1) == listBlockUnits(n)) {
         unsigned char* syms = listSymbols(b);
         unsigned char* counts = listCounts(b, n);
         // Every part moves right: the counts from k by three bytes, those
@@ -127,7 +127,7 @@ void incrCountSlow(uint32_t c, bool found, Stats& st, Pool& pool, int32_t positi
         setLength(b, n + 1);
     } else {
         index = insertIntoList(pool, b, n, k, c);
-        pool.release(listIndex(st), listUnits(n));
+        pool.release(listIndex(st), listBlockUnits(n));
     }
     st = listStats(index);
     finishList(pool.at(index), n + 1, escape, total, k, kIncrement);

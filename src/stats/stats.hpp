@@ -48,8 +48,9 @@ inline Stats newDet(uint32_t b) { return Stats{b << 16 | 1}; }
 
 constexpr uint32_t kListHeader = 5;
 
-// Units of a list holding n bytes.
+// Units of a list holding n bytes, and of the block that holds it.
 inline uint32_t listUnits(uint32_t n) { return (kListHeader + 3 * n + 3) / 4; }
+inline uint32_t listBlockUnits(uint32_t n) { return blockUnits(listUnits(n)); }
 inline uint32_t listLength(const unsigned char* list) { return list[4] + 1u; }
 inline unsigned char* listSymbols(unsigned char* list) { return list + kListHeader; }
 inline const unsigned char* listSymbols(const unsigned char* list) { return list + kListHeader; }
