@@ -172,23 +172,16 @@ TEST(KeyPressWait, NoWaitWithoutATerminal) {
     expectFailure(r, kUsage);
 }
 
-// From a terminal: the title goes to the terminal, not to the redirected
-// standard output; one key, unechoed, ends the program with 255.
-TEST(KeyPressWait, TerminalShowsTitleAndTakesOneKey) {
-    InTempDir tmp;
-    const std::string outPath = (tmp.dir / "stdout").string();
+// The program on a pseudo-terminal, its standard output in `outPath`, run
+// until it waits for a key.
+struct OnTerminal {
     int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0) << "no pseudo-terminal available";
-    if (pid == 0) {
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        execQuellpack({"c"});
-    }
+    pid_t pid = -1;
+    std::string screen;
 
     // Reads what the program writes to the terminal until `done` holds.
-    std::string screen;
-    auto readUntil = [&](auto done, int seconds) {
+    template <class Done>
+    bool readUntil(Done done, int seconds) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (!done() && std::chrono::steady_clock::now() < deadline) {
             pollfd p{master, POLLIN, 0};
@@ -200,37 +193,76 @@ TEST(KeyPressWait, TerminalShowsTitleAndTakesOneKey) {
             }
         }
         return done();
-    };
-    const std::string title = "\033]0;press any key to exit\007";
-    EXPECT_TRUE(readUntil([&] { return screen.find(title) != std::string::npos; }, 20)) << "no title on the terminal";
+    }
 
-    // The program now switches off echo and line input before it reads.
-    auto rawMode = [&] {
+    bool rawMode() const {
         termios t;
         return ::tcgetattr(master, &t) == 0 && !(t.c_lflag & ICANON) && !(t.c_lflag & ECHO);
-    };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!rawMode() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(rawMode()) << "echo and line input stay on";
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    int status = 0;
-    EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the program did not wait for a key";
+    }
 
-    const size_t before = screen.size();
-    ASSERT_EQ(::write(master, "k", 1), 1);
-    status = waitWithTimeout(pid, 20);
-    readUntil([] { return false; }, 2);  // whatever came after the key
+    bool restored() const {
+        termios t;
+        return ::tcgetattr(master, &t) == 0 && (t.c_lflag & ICANON) && (t.c_lflag & ECHO);
+    }
+
+    // Starts `quellpack c` and waits for the title and the switch to raw mode.
+    void startWaiting(const std::string& outPath) {
+        pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0) << "no pseudo-terminal available";
+        if (pid == 0) {
+            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            execQuellpack({"c"});
+        }
+        const std::string title = "\033]0;press any key to exit\007";
+        EXPECT_TRUE(readUntil([&] { return screen.find(title) != std::string::npos; }, 20))
+            << "no title on the terminal";
+        // The program now switches off echo and line input before it reads.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!rawMode() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(rawMode()) << "echo and line input stay on";
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        int status = 0;
+        EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the program did not wait for a key";
+    }
+};
+
+// From a terminal: the title goes to the terminal, not to the redirected
+// standard output; one key, unechoed, ends the program with 255.
+TEST(KeyPressWait, TerminalShowsTitleAndTakesOneKey) {
+    InTempDir tmp;
+    const std::string outPath = (tmp.dir / "stdout").string();
+    OnTerminal term;
+    ASSERT_NO_FATAL_FAILURE(term.startWaiting(outPath));
+
+    const size_t before = term.screen.size();
+    ASSERT_EQ(::write(term.master, "k", 1), 1);
+    const int status = waitWithTimeout(term.pid, 20);
+    term.readUntil([] { return false; }, 2);  // whatever came after the key
     ASSERT_NE(status, -1) << "one key press did not end the program";
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), kFailure);
-    EXPECT_EQ(screen.find('k', before), std::string::npos) << "the key was echoed";
-    termios after;
-    if (::tcgetattr(master, &after) == 0) {
-        EXPECT_TRUE((after.c_lflag & ICANON) && (after.c_lflag & ECHO)) << "the terminal was not restored";
-    }
-    ::close(master);
+    EXPECT_EQ(term.screen.find('k', before), std::string::npos) << "the key was echoed";
+    EXPECT_TRUE(term.restored()) << "the terminal was not restored";
+    ::close(term.master);
 
     const std::vector<uint8_t> out = qptest::readFile(outPath);
     EXPECT_EQ(std::string(out.begin(), out.end()), kUsage);
+}
+
+// Ctrl+C, a hang-up or a kill while the program waits for a key ends it by
+// that signal, and the terminal gets its echo and line input back.
+TEST(KeyPressWait, SignalDuringTheWaitRestoresTheTerminal) {
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        InTempDir tmp;
+        OnTerminal term;
+        ASSERT_NO_FATAL_FAILURE(term.startWaiting((tmp.dir / "stdout").string()));
+        ASSERT_EQ(::kill(term.pid, sig), 0);
+        const int status = waitWithTimeout(term.pid, 20);
+        ASSERT_NE(status, -1) << "signal " << sig << " did not end the wait";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig;
+        EXPECT_TRUE(term.restored()) << "signal " << sig << " left the terminal without echo";
+        ::close(term.master);
+    }
 }

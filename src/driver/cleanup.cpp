@@ -2,6 +2,7 @@
 
 #include <limits.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -13,10 +14,13 @@ namespace {
 // Read by the handler, so it lives in static storage and is only changed
 // with the signals blocked.
 char pendingPath[PATH_MAX + 1];
+struct termios terminalToRestore;
+volatile sig_atomic_t terminalChanged = 0;
 const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void removeAndReraise(int sig) {
     if (pendingPath[0] != '\0') ::unlink(pendingPath);
+    if (terminalChanged) ::tcsetattr(STDIN_FILENO, TCSANOW, &terminalToRestore);
     struct sigaction dfl = {};
     dfl.sa_handler = SIG_DFL;
     ::sigaction(sig, &dfl, nullptr);
@@ -54,6 +58,12 @@ SignalBlock::SignalBlock() {
 }
 
 SignalBlock::~SignalBlock() { ::sigprocmask(SIG_SETMASK, &savedMask, nullptr); }
+
+void restoreTerminalOnSignal(const struct termios* saved) {
+    SignalBlock block;
+    if (saved != nullptr) terminalToRestore = *saved;
+    terminalChanged = saved != nullptr ? 1 : 0;
+}
 
 void registerForCleanup(const std::string& path) {
     const size_t n = path.size() <= PATH_MAX ? path.size() : 0;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+struct termios;
+
 namespace quellpack::driver {
 
 // Makes SIGINT, SIGTERM and SIGHUP remove the file registered below and then
@@ -18,6 +20,11 @@ struct SignalBlock {
     SignalBlock(const SignalBlock&) = delete;
     SignalBlock& operator=(const SignalBlock&) = delete;
 };
+
+// The settings of the terminal on standard input that a signal puts back
+// before it ends the program, while the key-press wait has changed them;
+// null forgets them.
+void restoreTerminalOnSignal(const struct termios* saved);
 
 // The file a signal removes; one at a time. An empty name forgets it.
 void registerForCleanup(const std::string& path);

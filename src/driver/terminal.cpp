@@ -4,6 +4,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "driver/cleanup.hpp"
+
 namespace quellpack::driver {
 
 void waitForKeyIfTerminal() {
@@ -22,10 +24,14 @@ void waitForKeyIfTerminal() {
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
+    // Ctrl+C, a hang-up or a kill during the wait must not leave the
+    // user's terminal without echo.
+    restoreTerminalOnSignal(&saved);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
     char key;
     (void)!::read(STDIN_FILENO, &key, 1);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    restoreTerminalOnSignal(nullptr);
 }
 
 }  // namespace quellpack::driver
