@@ -553,17 +553,22 @@ TEST(StatsRegion, ChunksAreDisjointAlignedAndSharedByAModel) {
 }
 
 #if !QPTEST_ASAN && !defined(_WIN32)
-// In a child: chunks under a small address-space limit, which refuses the
-// reservation, so they come from the allocator.
-[[noreturn]] void takeChunksUnderALimit() {
-    const struct rlimit lim = {size_t{512} << 20, size_t{512} << 20};
+// In a child: chunks under an address-space limit of `mib` MiB, which
+// leaves the model half of it to reserve, or nothing below 512 MiB.
+[[noreturn]] void takeChunksUnderALimit(size_t mib) {
+    const struct rlimit lim = {mib << 20, mib << 20};
     ::setrlimit(RLIMIT_AS, &lim);
     Region region;
     const bool ok = chunksHoldTheirBytes(region);
-    std::_Exit(ok && region.base == nullptr ? 0 : 1);
+    const bool reserved = region.base != nullptr;
+    const bool fits = region.size <= (mib << 20) / 2;
+    std::_Exit(ok && fits && reserved == (mib >= 512) ? 0 : 1);
 }
 
-TEST(StatsRegion, ChunksStillComeWhenNoAddressSpaceCanBeReserved) {
-    EXPECT_EXIT(takeChunksUnderALimit(), ::testing::ExitedWithCode(0), "");
+// ulimit -v keeps a reservation of half the limit (with its huge pages),
+// and below 512 MiB the chunks come from the allocator.
+TEST(StatsRegion, AnAddressSpaceLimitHalvesTheReservationOrRefusesIt) {
+    EXPECT_EXIT(takeChunksUnderALimit(1024), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(takeChunksUnderALimit(384), ::testing::ExitedWithCode(0), "");
 }
 #endif

@@ -8,6 +8,7 @@
 #include <windows.h>
 #elif defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
+#include <sys/resource.h>
 #define QUELLPACK_REGION_MMAP 1
 #endif
 
@@ -28,6 +29,10 @@ namespace {
 constexpr size_t kHugePage = size_t{2} << 20;
 // Address space reserved per model: more than the tree's indices can reach.
 constexpr uint64_t kReserve = uint64_t{64} << 30;
+// Under a limit on address space a model reserves half of it, if that is
+// at least this much: the other half stays for chunks past the reservation
+// and for the rest of the program.
+constexpr uint64_t kLeastReserve = uint64_t{256} << 20;
 // The first part of a model stays on small pages: a huge page commits
 // 2 MiB at its first touch, which a small model would pay in memory for
 // no gain in time.
@@ -44,12 +49,14 @@ inline size_t roundUp(size_t v, size_t to) { return (v + to - 1) / to * to; }
 void* reserveSpace(size_t) { return nullptr; }
 bool commitSpace(unsigned char*, size_t) { return true; }
 void releaseSpace(void*, size_t) {}
+uint64_t addressSpaceLimit() { return UINT64_MAX; }
 #elif defined(_WIN32)
 void* reserveSpace(size_t length) { return VirtualAlloc(nullptr, length, MEM_RESERVE, PAGE_NOACCESS); }
 bool commitSpace(unsigned char* p, size_t length) {
     return VirtualAlloc(p, length, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 }
 void releaseSpace(void* p, size_t) { VirtualFree(p, 0, MEM_RELEASE); }
+uint64_t addressSpaceLimit() { return UINT64_MAX; }
 #elif defined(QUELLPACK_REGION_MMAP)
 void* reserveSpace(size_t length) {
     int flags = MAP_PRIVATE | MAP_ANONYMOUS;
@@ -61,22 +68,32 @@ void* reserveSpace(size_t length) {
 }
 bool commitSpace(unsigned char*, size_t) { return true; }  // the kernel commits on first touch
 void releaseSpace(void* p, size_t length) { munmap(p, length); }
+// The limit on this process's address space (ulimit -v), if any.
+uint64_t addressSpaceLimit() {
+    struct rlimit lim;
+    if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    return static_cast<uint64_t>(lim.rlim_cur);
+}
 #else
 void* reserveSpace(size_t) { return nullptr; }
 bool commitSpace(unsigned char*, size_t) { return true; }
 void releaseSpace(void*, size_t) {}
+uint64_t addressSpaceLimit() { return UINT64_MAX; }
 #endif
 
 // Reserves the range, or leaves the region without one.
 void reserve(Region& r) {
     r.tried = true;
     if constexpr (sizeof(void*) < 8) return;
-    const size_t length = static_cast<size_t>(kReserve + kHugePage);
+    const uint64_t limit = addressSpaceLimit();
+    const uint64_t reserve = limit == UINT64_MAX ? kReserve : std::min(kReserve, limit / 2 / kHugePage * kHugePage);
+    if (reserve < kLeastReserve) return;
+    const size_t length = static_cast<size_t>(reserve + kHugePage);
     r.mapping = reserveSpace(length);
     if (r.mapping == nullptr) return;
     r.mappingSize = length;
     r.base = reinterpret_cast<unsigned char*>(roundUp(reinterpret_cast<uintptr_t>(r.mapping), kHugePage));
-    r.size = static_cast<size_t>(kReserve);
+    r.size = static_cast<size_t>(reserve);
 #if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
     // Advice only: a kernel without huge pages ignores it.
     madvise(r.base, kSmallPagesPart, MADV_NOHUGEPAGE);

@@ -4,9 +4,10 @@
 // of one reserved, 2 MiB aligned range lets the kernel back the large part
 // of a model with huge pages, so the walk's scattered loads miss the TLB
 // far less often. Only the pages a chunk touches count as memory; the rest
-// of the reservation is address space. When it cannot be had (a limit on
-// address space, strict overcommit, valgrind, a 32-bit build, a sanitizer
-// build) or is used up, chunks come from the ordinary allocator instead.
+// of the reservation is address space; under a limit on address space it
+// takes half the limit. When it cannot be had (a limit below 512 MiB,
+// strict overcommit, valgrind, a 32-bit build, a sanitizer build) or is
+// used up, chunks come from the ordinary allocator instead.
 #pragma once
 
 #include <cstddef>
