@@ -8,12 +8,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source tests/apt-install.sh
 need=()
 for pkg in cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libxxhash-dev pkg-config; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+  apt_install "${need[@]}"
 fi
 
 jobs=$(nproc)

@@ -6,12 +6,13 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 exec </dev/null
 
+source tests/apt-install.sh
 need=()
 for pkg in python3-dev python3-pip python3-venv python3-setuptools python3-pybind11 python3-pytest; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+  apt_install "${need[@]}"
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quellpack-python-XXXXXX")

@@ -15,6 +15,7 @@ root=$PWD
 conformance="$root/../shared/conformance"
 corpus="$root/../shared/corpus"
 
+source tests/apt-install.sh
 targets="${QUELLPACK_WINDOWS_TARGETS:-x86_64 i686}"
 need=()
 for pkg in g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64; do
@@ -24,8 +25,14 @@ if [[ " $targets " == *" i686 "* ]] && ! dpkg -s wine32:i386 >/dev/null 2>&1; th
   dpkg --add-architecture i386
   need+=(wine32:i386)
 fi
-if [ ${#need[@]} -gt 0 ]; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+if [ ${#need[@]} -gt 0 ] && ! apt_install "${need[@]}"; then
+  # The 32-bit packages need the i386 indexes, the first to be missing
+  # while a mirror syncs: without them only x86_64 is tested.
+  [[ " ${need[*]} " == *" wine32:i386 "* ]] || exit 1
+  echo "wine32 could not be installed: i686 skipped"
+  targets="${targets//i686/}"
+  need=("${need[@]/wine32:i386/}")
+  apt_install ${need[@]}
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quellpack-windows-XXXXXX")
