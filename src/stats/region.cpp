@@ -49,14 +49,12 @@ inline size_t roundUp(size_t v, size_t to) { return (v + to - 1) / to * to; }
 void* reserveSpace(size_t) { return nullptr; }
 bool commitSpace(unsigned char*, size_t) { return true; }
 void releaseSpace(void*, size_t) {}
-uint64_t addressSpaceLimit() { return UINT64_MAX; }
 #elif defined(_WIN32)
 void* reserveSpace(size_t length) { return VirtualAlloc(nullptr, length, MEM_RESERVE, PAGE_NOACCESS); }
 bool commitSpace(unsigned char* p, size_t length) {
     return VirtualAlloc(p, length, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 }
 void releaseSpace(void* p, size_t) { VirtualFree(p, 0, MEM_RELEASE); }
-uint64_t addressSpaceLimit() { return UINT64_MAX; }
 #elif defined(QUELLPACK_REGION_MMAP)
 void* reserveSpace(size_t length) {
     int flags = MAP_PRIVATE | MAP_ANONYMOUS;
@@ -68,18 +66,20 @@ void* reserveSpace(size_t length) {
 }
 bool commitSpace(unsigned char*, size_t) { return true; }  // the kernel commits on first touch
 void releaseSpace(void* p, size_t length) { munmap(p, length); }
-// The limit on this process's address space (ulimit -v), if any.
-uint64_t addressSpaceLimit() {
-    struct rlimit lim;
-    if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
-    return static_cast<uint64_t>(lim.rlim_cur);
-}
 #else
 void* reserveSpace(size_t) { return nullptr; }
 bool commitSpace(unsigned char*, size_t) { return true; }
 void releaseSpace(void*, size_t) {}
-uint64_t addressSpaceLimit() { return UINT64_MAX; }
 #endif
+
+// The limit on this process's address space (ulimit -v); UINT64_MAX for none.
+uint64_t addressSpaceLimit() {
+#if defined(QUELLPACK_REGION_MMAP)
+    struct rlimit lim;
+    if (getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) return static_cast<uint64_t>(lim.rlim_cur);
+#endif
+    return UINT64_MAX;
+}
 
 // Reserves the range, or leaves the region without one.
 void reserve(Region& r) {

@@ -31,8 +31,9 @@ if [ ${#need[@]} -gt 0 ] && ! apt_install "${need[@]}"; then
   [[ " ${need[*]} " == *" wine32:i386 "* ]] || exit 1
   echo "wine32 could not be installed: i686 skipped"
   targets="${targets//i686/}"
-  need=("${need[@]/wine32:i386/}")
-  apt_install ${need[@]}
+  rest=()
+  for pkg in "${need[@]}"; do [ "$pkg" = wine32:i386 ] || rest+=("$pkg"); done
+  apt_install "${rest[@]}"
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quellpack-windows-XXXXXX")
