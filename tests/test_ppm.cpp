@@ -42,7 +42,8 @@ void expectFresh(const Tree& tree, const Node& node, uint32_t b) {
 struct Model {
     Tree tree;
     std::vector<uint8_t> history;
-    Model() { initTree(tree); }
+    // inputBytes as the coding loops pass it: from kOrder3From on, with the order-3 index.
+    explicit Model(uint64_t inputBytes = 0) { initTree(tree, nullptr, inputBytes); }
 
     uint32_t walked[kMaxOrder + 1];  // node indices of the last walk
 
@@ -93,6 +94,60 @@ int childCount(const Tree& tree, const Node& node) {
 }
 
 }  // namespace
+
+// The order-3 index only caches what the tree holds: over text, binary
+// and random stretches, walks with it find the same contexts, node for
+// node, as walks without it, in trees grown alike.
+TEST(ContextTree, Order3IndexFindsTheSameContexts) {
+    Model plain;
+    Model indexed(kOrder3From);
+    ASSERT_EQ(plain.tree.order3, nullptr);
+    ASSERT_NE(indexed.tree.order3, nullptr);
+    std::mt19937 rng(3);
+    std::vector<uint8_t> input;
+    const std::string text = "the order-3 index starts walks at depth three; ";
+    for (int part = 0; part < 60; ++part) {
+        for (int i = 0; i < 900; ++i) {
+            switch (part % 3) {
+                case 0: input.push_back(static_cast<uint8_t>(text[(i * 7 + part) % text.size()])); break;
+                case 1: input.push_back(static_cast<uint8_t>(rng() % 4 == 0 ? rng() : i & 0x0F)); break;
+                default: input.push_back(static_cast<uint8_t>(rng())); break;
+            }
+        }
+    }
+    Node* path[kMaxOrder + 1];
+    for (size_t pos = 0; pos < input.size(); ++pos) {
+        const int depth = plain.walk(path);
+        ASSERT_EQ(indexed.walk(path), depth) << pos;
+        for (int d = 0; d <= depth; ++d) ASSERT_EQ(indexed.walked[d], plain.walked[d]) << pos << " at depth " << d;
+        plain.feed(input[pos]);
+        indexed.feed(input[pos]);
+    }
+}
+
+// The index is made only for large inputs, and only when a memory limit
+// leaves it room; it is charged to the budget like the rest.
+TEST(ContextTree, Order3IndexOnlyForLargeInputsWithRoom) {
+    {
+        Tree tree;
+        initTree(tree, nullptr, kOrder3From - 1);
+        EXPECT_EQ(tree.order3, nullptr);
+    }
+    {
+        stats::MemoryBudget budget{0};
+        Tree tree;
+        initTree(tree, &budget, kOrder3From);
+        EXPECT_NE(tree.order3, nullptr);
+        EXPECT_GE(budget.used, kOrder3Bytes);
+    }
+    {
+        stats::MemoryBudget budget{uint64_t{256} << 20};
+        Tree tree;
+        initTree(tree, &budget, kOrder3From);
+        EXPECT_EQ(tree.order3, nullptr);
+        EXPECT_LT(budget.used, kOrder3Bytes);
+    }
+}
 
 TEST(ContextTree, GrowsFromRootLeafToCxDetToLargeNode) {
     Model m;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "damage_samples.hpp"
+#include "ppm/tree.hpp"
 #include "quellpack/quellpack.hpp"
 #include "test_support.hpp"
 #include "verify.hpp"
@@ -66,6 +68,29 @@ TEST(RoundTrip, FiveMegabytesOfOneByte) {
     const Bytes input(5 << 20, 0xAA);
     const Bytes file = Verify(input);
     EXPECT_LT(file.size(), input.size() / 100);
+}
+
+// Inputs of kOrder3From bytes and more are walked with an index of order-3
+// contexts, unless a memory limit leaves it no room: the coded bytes are
+// the same either way.
+TEST(RoundTrip, LargeInputCodesTheSameWithAndWithoutTheOrder3Index) {
+    const Bytes sample = qptest::sampleBinary(size_t{1} << 20);
+    Bytes input;
+    input.reserve(quellpack::ppm::kOrder3From + 4096);
+    std::mt19937 rng(64);
+    while (input.size() < quellpack::ppm::kOrder3From + 4096) {
+        const size_t from = input.size();
+        input.insert(input.end(), sample.begin(), sample.end());
+        // Changes here and there, so that the copies walk to new contexts.
+        for (int k = 0; k < 3000; ++k) input[from + rng() % sample.size()] = static_cast<uint8_t>(rng());
+    }
+    quellpack::Options tight;
+    tight.memoryLimit = uint64_t{256} << 20;
+    // A decoder without the index restores what the encoder with it wrote:
+    // the coded bytes are those of the model without it.
+    const Bytes file = quellpack::compress(std::span<const uint8_t>(input));
+    EXPECT_TRUE(quellpack::decompress(file, tight) == input);
+    EXPECT_TRUE(quellpack::decompress(file) == input);
 }
 
 // Runs long enough to push a context's counts to the halving limit, so that

@@ -552,6 +552,22 @@ TEST(StatsRegion, ChunksAreDisjointAlignedAndSharedByAModel) {
     }
 }
 
+// Zeroed chunks read as zero wherever they come from: the reservation, or
+// the allocator once there is none (whose memory may hold anything).
+TEST(StatsRegion, ZeroedChunksAreZeroFromEitherSource) {
+    Region reserved;
+    Region plain;
+    plain.tried = true;  // as if the reservation had been refused
+    for (Region* region : {&reserved, &plain}) {
+        for (size_t bytes : {size_t{100}, size_t{5} << 20}) {
+            std::memset(takeChunk(*region, bytes), 0xA5, bytes);
+            const unsigned char* z = takeZeroedChunk(*region, bytes);
+            EXPECT_EQ(std::count(z, z + bytes, 0), static_cast<ptrdiff_t>(bytes)) << bytes;
+        }
+    }
+    EXPECT_TRUE(plain.base == nullptr);
+}
+
 #if !QPTEST_ASAN && !defined(_WIN32)
 // In a child: chunks under an address-space limit of `mib` MiB, which
 // leaves the model half of it to reserve, or nothing below 512 MiB.

@@ -24,7 +24,7 @@ void compress(size_t n, const Reader& read, const Writer& write, const ProgressF
               uint64_t memoryLimit) {
     stats::MemoryBudget budget{memoryLimit};
     Tree tree;
-    initTree(tree, &budget);
+    initTree(tree, &budget, n);
     Walk w;
     Coding k;
     k.coder = rc::newEncoder(std::min(n + 20, kFlushAt + 64));

@@ -27,7 +27,7 @@ size_t decompress(const Reader& read, size_t n, const Writer& write, const Progr
     std::vector<uint8_t> coded(kChunk);
     stats::MemoryBudget budget{memoryLimit};
     Tree tree;
-    initTree(tree, &budget);
+    initTree(tree, &budget, n);
     Walk w;
     Coding k;
     k.coder = rc::newDecoder(nullptr, 0, [&read, &coded](const uint8_t*& data) {

@@ -3,7 +3,8 @@
 // Once a byte is known (the encoder knows it before coding it, the decoder
 // right after decoding it) the next byte's first context is known too: the
 // deepest context's follower after that byte when it has one, else the
-// order-2 entry the walk starts from. Asking for those
+// index entry the walk starts from (order 3 when the tree has that index,
+// else order 2). Asking for those
 // lines, and then for the statistics list of the node they lead to, lets
 // the misses overlap with the coding and the update instead of following
 // them. Only hints: nothing read here decides anything.
@@ -20,7 +21,7 @@ namespace quellpack::ppm {
 // What the next byte's walk will read first.
 struct Lookahead {
     uint32_t node = 0;                 // its deepest context: the follower, when known
-    const uint32_t* order2 = nullptr;  // else the order-2 entry it starts from
+    const uint32_t* entry = nullptr;   // else the index entry it starts from
 };
 
 // Starts loading the first line of the walk for the byte after c, whose
@@ -36,8 +37,13 @@ inline Lookahead prefetchNext(const Tree& tree, const ContextCursor& cur, const 
         }
     }
     if (hlen == 0) return next;
-    next.order2 = &tree.order2[c << 8 | history[hlen - 1]];
-    prefetchLine(next.order2);
+    if (tree.order3 != nullptr && hlen >= 2) {
+        prefetchLine(&tree.order3[c << 16 | uint32_t{history[hlen - 1]} << 8 | history[hlen - 2]]);
+        prefetchLine(&tree.order2[c << 8 | history[hlen - 1]]);  // the walk reads it too
+    } else {
+        next.entry = &tree.order2[c << 8 | history[hlen - 1]];
+    }
+    prefetchLine(next.entry);
     return next;
 }
 
@@ -56,15 +62,15 @@ inline void prefetchFollowers(const Tree& tree, const ContextCursor& cur) {
 
 // Follows up on prefetchNext, some work later: starts loading the
 // statistics list and the followers of the node it found, or the node of
-// its order-2 entry.
+// its index entry.
 inline void prefetchNextStats(const Tree& tree, const Lookahead& next) {
     if (next.node != 0) {
         const Node& node = tree.nodes[next.node];
         const stats::Stats st = node.stats;
         if (!stats::isDet(st)) prefetchLine(tree.pool.at(stats::listIndex(st)));
         prefetchFollowerTable(tree, node);
-    } else if (next.order2 != nullptr && *next.order2 != 0) {
-        prefetchLine(&tree.nodes[*next.order2]);
+    } else if (next.entry != nullptr && *next.entry != 0) {
+        prefetchLine(&tree.nodes[*next.entry]);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "ppm/tree.hpp"
 
+#include <new>
+
 namespace quellpack::ppm {
 
 namespace {
@@ -87,10 +89,22 @@ void addChild(Tree& tree, Node& node, uint32_t b, uint32_t child) {
 
 }  // namespace
 
-void initTree(Tree& tree, stats::MemoryBudget* budget) {
+void initTree(Tree& tree, stats::MemoryBudget* budget, uint64_t inputBytes) {
     tree.nodes.budget = budget;
     tree.pool.budget = budget;
-    stats::charge(budget, sizeof(uint32_t) * 65536);  // the order-2 table
+    stats::charge(budget, kOrder2Bytes);
+    // Under a tight limit the index's memory is better left to the model.
+    const bool roomy = budget == nullptr || budget->limit == 0 || budget->limit / 8 >= kOrder3Bytes;
+    if (inputBytes >= kOrder3From && roomy) {
+        // Only a speed aid, and inputBytes may come from a damaged header:
+        // when the memory is not there the walks go without it.
+        try {
+            tree.order3 = reinterpret_cast<uint32_t*>(stats::takeZeroedChunk(*tree.pool.region, kOrder3Bytes));
+        } catch (const std::bad_alloc&) {
+            tree.order3 = nullptr;
+        }
+        if (tree.order3 != nullptr) stats::charge(budget, kOrder3Bytes);  // fits: the limit is roomy
+    }
     newNode(tree, Leaf, stats::newRootStats(tree.pool), 0, 0);
 }
 

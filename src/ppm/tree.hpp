@@ -61,6 +61,13 @@ static_assert(kDirectUnits <= stats::Pool::kMaxBlock && listTableBlockUnits(kLis
               "every child table fits a pool block");
 static_assert(kListChildren <= UINT8_MAX, "a LargeNode's number of children fits its key");
 
+constexpr size_t kOrder2Bytes = sizeof(uint32_t) << 16;
+constexpr size_t kOrder3Bytes = sizeof(uint32_t) << 24;
+// Inputs from this size on get the order-3 index: its 64 MiB are then at
+// most a byte per input byte, and save a node and a child table on the
+// walks, which on large inputs miss the caches at every level.
+constexpr uint64_t kOrder3From = uint64_t{64} << 20;
+
 // Child tables live in the statistics pool: both grow through the same
 // block sizes, so each reuses what the other set free.
 struct Tree {
@@ -69,23 +76,25 @@ struct Tree {
     // Order-2 contexts by their two bytes (most recent first), filled as
     // walks find them: walks start at depth 2 instead of the root.
     uint32_t* order2;
+    // Order-3 contexts by their three bytes likewise, for large inputs
+    // only (see initTree); null when there is none.
+    uint32_t* order3 = nullptr;
 
     // All of a tree's memory comes from one region.
     Tree() {
         nodes.region = pool.region;
-        order2 = newOrder2Table(*pool.region);
+        order2 = reinterpret_cast<uint32_t*>(stats::takeZeroedChunk(*pool.region, kOrder2Bytes));
     }
     Tree(const Tree&) = delete;
     Tree& operator=(const Tree&) = delete;
-
-    static uint32_t* newOrder2Table(stats::Region& region) {
-        return static_cast<uint32_t*>(std::memset(stats::takeChunk(region, 4 * 65536), 0, 4 * 65536));
-    }
 };
 
-// Builds the initial tree: a root Leaf knowing all 256 bytes once. With a
-// budget, the tree's tables and every chunk it grows by are charged to it.
-void initTree(Tree& tree, stats::MemoryBudget* budget = nullptr);
+// Builds the initial tree for a model of inputBytes bytes: a root Leaf
+// knowing all 256 bytes once. With a budget, the tree's tables and every
+// chunk it grows by are charged to it. The choice of tables depends only
+// on inputBytes and the budget's limit, so encoder and decoder agree; it
+// changes the speed and the memory, never the coded bytes.
+void initTree(Tree& tree, stats::MemoryBudget* budget = nullptr, uint64_t inputBytes = 0);
 
 // Asks for the line at p to be loaded: a hint, nothing depends on it.
 inline void prefetchLine(const void* p) {
@@ -112,6 +121,11 @@ inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
 // byte b, or 0 when none is known yet. Followers are kept as children are.
 inline uint32_t findFollower(const Tree& tree, const Node& node, uint32_t b) { return findChild(tree, node, b); }
 
+// The order-3 index's entry for the last three of hlen >= 3 history bytes.
+inline uint32_t order3Key(const uint8_t* history, int hlen) {
+    return uint32_t{history[hlen - 1]} << 16 | uint32_t{history[hlen - 2]} << 8 | history[hlen - 3];
+}
+
 // The contexts of the next byte: index[0] is the root, index[d] the longest
 // context present. `history` holds hlen bytes, most recent last. Returns d.
 inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* index) {
@@ -129,7 +143,18 @@ inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* 
     node = order2;
     index[2] = node;
     int d = 2;
-    for (int i = hlen - 3; i >= 0; --i) {
+    int i = hlen - 3;
+    if (tree.order3 != nullptr && i >= 0) {
+        uint32_t& order3 = tree.order3[order3Key(history, hlen)];
+        if (order3 == 0) {
+            order3 = findChild(tree, tree.nodes[node], history[i]);
+            if (order3 == 0) return 2;
+        }
+        node = order3;
+        index[++d] = node;
+        --i;
+    }
+    for (; i >= 0; --i) {
         const Node& parent = tree.nodes[node];
         // Its list is read if the deeper contexts escape: it can load
         // while the walk goes on.

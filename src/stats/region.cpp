@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #if defined(_WIN32)
@@ -112,16 +113,45 @@ bool commitTo(Region& r, size_t end) {
 
 }  // namespace
 
-unsigned char* takeChunk(Region& r, size_t bytes) {
+namespace {
+
+// A chunk from the reservation, or null when there is none or it is used
+// up. Its pages were never handed out before, so they read as zero.
+unsigned char* takeReserved(Region& r, size_t bytes) {
     if (!r.tried) reserve(r);
     const size_t start = roundUp(r.used, kChunkAlign);
-    if (r.base != nullptr && start <= r.size && bytes <= r.size - start && commitTo(r, start + bytes)) {
-        r.used = start + bytes;
-        return r.base + start;
-    }
-    // operator new[] aligns to 16 only; the scans need no more than that.
+    if (r.base == nullptr || start > r.size || bytes > r.size - start || !commitTo(r, start + bytes)) return nullptr;
+    r.used = start + bytes;
+    return r.base + start;
+}
+
+// A chunk from the allocator. operator new[] aligns to 16 only; the scans
+// need no more than that.
+unsigned char* takePlain(Region& r, size_t bytes) {
     r.plain.emplace_back(new unsigned char[bytes]);
     return r.plain.back().get();
+}
+
+}  // namespace
+
+unsigned char* takeChunk(Region& r, size_t bytes) {
+    unsigned char* p = takeReserved(r, bytes);
+    return p != nullptr ? p : takePlain(r, bytes);
+}
+
+unsigned char* takeZeroedChunk(Region& r, size_t bytes) {
+    // Fresh pages are zero already: writing them would make them all
+    // count as memory at once.
+    unsigned char* p = takeReserved(r, bytes);
+    if (p == nullptr) return static_cast<unsigned char*>(std::memset(takePlain(r, bytes), 0, bytes));
+#if defined(MADV_HUGEPAGE) && !defined(QUELLPACK_REGION_OFF)
+    // A table this large is read at random: huge pages even where it lies
+    // in the model's first, small-page part.
+    const uintptr_t from = roundUp(reinterpret_cast<uintptr_t>(p), kHugePage);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + bytes) / kHugePage * kHugePage;
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#endif
+    return p;
 }
 
 Region::~Region() {

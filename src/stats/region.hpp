@@ -36,6 +36,10 @@ struct Region {
 // region until it ends. Throws std::bad_alloc when there is no memory.
 unsigned char* takeChunk(Region& region, size_t bytes);
 
+// The same, all zero. Pages of the reservation are not touched: a large
+// table that is filled sparsely costs only the pages written.
+unsigned char* takeZeroedChunk(Region& region, size_t bytes);
+
 // A shared region for the containers of one model.
 inline std::shared_ptr<Region> newRegion() { return std::make_shared<Region>(); }
 
