@@ -21,7 +21,10 @@ namespace quellpack::ppm {
 // What the next byte's walk will read first.
 struct Lookahead {
     uint32_t node = 0;                 // its deepest context: the follower, when known
-    const uint32_t* entry = nullptr;   // else the index entry it starts from
+    // Else, in a tree without the order-3 index, the order-2 entry it
+    // starts from. An order-3 entry is only asked for: it is a line of a
+    // large table, and waiting on it for its node costs more than it saves.
+    const uint32_t* entry = nullptr;
 };
 
 // Starts loading the first line of the walk for the byte after c, whose
@@ -42,8 +45,8 @@ inline Lookahead prefetchNext(const Tree& tree, const ContextCursor& cur, const 
         prefetchLine(&tree.order2[c << 8 | history[hlen - 1]]);  // the walk reads it too
     } else {
         next.entry = &tree.order2[c << 8 | history[hlen - 1]];
+        prefetchLine(next.entry);
     }
-    prefetchLine(next.entry);
     return next;
 }
 
