@@ -40,12 +40,12 @@ inline Lookahead prefetchNext(const Tree& tree, const ContextCursor& cur, const 
         }
     }
     if (hlen == 0) return next;
+    const uint32_t* order2 = &tree.order2[order2Key(c, history[hlen - 1])];
+    prefetchLine(order2);  // the walk reads it with or without the order-3 index
     if (tree.order3 != nullptr && hlen >= 2) {
-        prefetchLine(&tree.order3[c << 16 | uint32_t{history[hlen - 1]} << 8 | history[hlen - 2]]);
-        prefetchLine(&tree.order2[c << 8 | history[hlen - 1]]);  // the walk reads it too
+        prefetchLine(&tree.order3[order3Key(c, history[hlen - 1], history[hlen - 2])]);
     } else {
-        next.entry = &tree.order2[c << 8 | history[hlen - 1]];
-        prefetchLine(next.entry);
+        next.entry = order2;
     }
     return next;
 }

@@ -1,5 +1,6 @@
 #include "ppm/tree.hpp"
 
+#include <cstring>
 #include <new>
 
 namespace quellpack::ppm {
@@ -100,10 +101,9 @@ void initTree(Tree& tree, stats::MemoryBudget* budget, uint64_t inputBytes) {
         // when the memory is not there the walks go without it.
         try {
             tree.order3 = reinterpret_cast<uint32_t*>(stats::takeZeroedChunk(*tree.pool.region, kOrder3Bytes));
+            stats::charge(budget, kOrder3Bytes);  // fits: the limit is roomy
         } catch (const std::bad_alloc&) {
-            tree.order3 = nullptr;
         }
-        if (tree.order3 != nullptr) stats::charge(budget, kOrder3Bytes);  // fits: the limit is roomy
     }
     newNode(tree, Leaf, stats::newRootStats(tree.pool), 0, 0);
 }

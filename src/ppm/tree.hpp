@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 
 #include "stats/pool.hpp"
@@ -91,9 +90,9 @@ struct Tree {
 
 // Builds the initial tree for a model of inputBytes bytes: a root Leaf
 // knowing all 256 bytes once. With a budget, the tree's tables and every
-// chunk it grows by are charged to it. The choice of tables depends only
-// on inputBytes and the budget's limit, so encoder and decoder agree; it
-// changes the speed and the memory, never the coded bytes.
+// chunk it grows by are charged to it. Whether the order-3 index is made
+// (by inputBytes, the budget's limit and the memory at hand) changes the
+// speed and the memory, never the coded bytes.
 void initTree(Tree& tree, stats::MemoryBudget* budget = nullptr, uint64_t inputBytes = 0);
 
 // Asks for the line at p to be loaded: a hint, nothing depends on it.
@@ -121,10 +120,10 @@ inline uint32_t findChild(const Tree& tree, const Node& node, uint32_t b) {
 // byte b, or 0 when none is known yet. Followers are kept as children are.
 inline uint32_t findFollower(const Tree& tree, const Node& node, uint32_t b) { return findChild(tree, node, b); }
 
-// The order-3 index's entry for the last three of hlen >= 3 history bytes.
-inline uint32_t order3Key(const uint8_t* history, int hlen) {
-    return uint32_t{history[hlen - 1]} << 16 | uint32_t{history[hlen - 2]} << 8 | history[hlen - 3];
-}
+// The entries of the order-2 and order-3 indexes for a context's bytes,
+// most recent first.
+inline uint32_t order2Key(uint32_t b1, uint32_t b2) { return b1 << 8 | b2; }
+inline uint32_t order3Key(uint32_t b1, uint32_t b2, uint32_t b3) { return b1 << 16 | b2 << 8 | b3; }
 
 // The contexts of the next byte: index[0] is the root, index[d] the longest
 // context present. `history` holds hlen bytes, most recent last. Returns d.
@@ -135,7 +134,7 @@ inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* 
     if (node == 0) return 0;
     index[1] = node;
     if (hlen == 1) return 1;
-    uint32_t& order2 = tree.order2[history[hlen - 1] << 8 | history[hlen - 2]];
+    uint32_t& order2 = tree.order2[order2Key(history[hlen - 1], history[hlen - 2])];
     if (order2 == 0) {
         order2 = findChild(tree, tree.nodes[node], history[hlen - 2]);
         if (order2 == 0) return 1;
@@ -145,7 +144,7 @@ inline int walkContexts(Tree& tree, const uint8_t* history, int hlen, uint32_t* 
     int d = 2;
     int i = hlen - 3;
     if (tree.order3 != nullptr && i >= 0) {
-        uint32_t& order3 = tree.order3[order3Key(history, hlen)];
+        uint32_t& order3 = tree.order3[order3Key(history[hlen - 1], history[hlen - 2], history[i])];
         if (order3 == 0) {
             order3 = findChild(tree, tree.nodes[node], history[i]);
             if (order3 == 0) return 2;

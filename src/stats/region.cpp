@@ -144,7 +144,7 @@ unsigned char* takeZeroedChunk(Region& r, size_t bytes) {
     // count as memory at once.
     unsigned char* p = takeReserved(r, bytes);
     if (p == nullptr) return static_cast<unsigned char*>(std::memset(takePlain(r, bytes), 0, bytes));
-#if defined(MADV_HUGEPAGE) && !defined(QUELLPACK_REGION_OFF)
+#if defined(MADV_HUGEPAGE)
     // A table this large is read at random: huge pages even where it lies
     // in the model's first, small-page part.
     const uintptr_t from = roundUp(reinterpret_cast<uintptr_t>(p), kHugePage);
