@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -550,6 +551,58 @@ TEST(StatsRegion, ChunksAreDisjointAlignedAndSharedByAModel) {
             ASSERT_EQ(load32(pool.at(blocks[i / 7])), i);
         }
     }
+}
+
+// A pool and an array sharing a small reservation: while each has its
+// chunks one after the other it finds an element by one addition, and that
+// agrees with its chunk table; once its lane is used up its chunks come
+// from the allocator, it goes back to the table, and nothing it held moves
+// or changes. Every chunk can be read past its end by the scans' slack.
+TEST(StatsRegion, ContainersOutgrowingTheirLanesKeepTheirContents) {
+    auto region = std::make_shared<Region>();
+    reserveRegion(*region, size_t{16} << 20);
+    Pool pool;
+    ChunkedArray<uint32_t> array;
+    pool.region = array.region = region;
+    const bool reserved = region->base != nullptr;  // not under a sanitizer
+
+    std::vector<uint32_t> blocks;
+    bool poolWasFlat = false, arrayWasFlat = false;
+    const uint32_t elements = 40 * ChunkedArray<uint32_t>::kChunk;  // more than its lane holds
+    for (uint32_t i = 0; i < elements; ++i) {
+        array[array.push()] = ~i;
+        if (i % 16 != 0) continue;
+        blocks.push_back(pool.alloc(1 + i % 50));
+        store32(pool.at(blocks.back()), i);
+        if (pool.flat != nullptr) {
+            poolWasFlat = true;
+            const uint32_t b = blocks.back();
+            ASSERT_EQ(pool.at(b), pool.chunks[b >> Pool::kBits] + 4 * (b & (Pool::kChunk - 1))) << i;
+        }
+        if (array.flat != nullptr) {
+            arrayWasFlat = true;
+            ASSERT_EQ(&array[i], &array.chunks[i >> 16][i & 0xFFFF]) << i;
+        }
+    }
+    if (reserved) {
+        EXPECT_TRUE(poolWasFlat);
+        EXPECT_TRUE(arrayWasFlat);
+        EXPECT_LE(region->size, size_t{16} << 20);
+    }
+    EXPECT_EQ(pool.flat, nullptr);  // both outgrew their lanes
+    EXPECT_EQ(array.flat, nullptr);
+    for (uint32_t i = 0; i < elements; ++i) {
+        ASSERT_EQ(array[i], ~i);
+        if (i % 16 == 0) {
+            ASSERT_EQ(load32(pool.at(blocks[i / 16])), i);
+        }
+    }
+    unsigned sum = 0;
+    for (size_t k = Pool::kFirstChunk; k < pool.chunks.size(); ++k) {
+        const unsigned char* end = pool.chunks[k] + 4 * Pool::kChunk;
+        for (size_t j = 0; j < Pool::kSlack; ++j) sum += end[j];
+    }
+    EXPECT_GE(sum, 0u);  // read, not checked: the slack holds the next chunk's bytes
 }
 
 // Zeroed chunks read as zero wherever they come from: the reservation, or

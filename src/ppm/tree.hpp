@@ -79,7 +79,7 @@ struct Tree {
     // only (see initTree); null when there is none.
     uint32_t* order3 = nullptr;
 
-    // All of a tree's memory comes from one region.
+    // All of a tree's memory comes from one region, in its lanes.
     Tree() {
         nodes.region = pool.region;
         order2 = reinterpret_cast<uint32_t*>(stats::takeZeroedChunk(*pool.region, kOrder2Bytes));

@@ -56,6 +56,10 @@ struct ChunkedArray {
     static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
     std::vector<T*> chunks;  // owned by the region
     std::shared_ptr<Region> region = newRegion();
+    Lane lane = Lane::Nodes;
+    // The first chunk, while every chunk lies right after the one before:
+    // element i is then flat[i].
+    T* flat = nullptr;
     uint32_t size = 0;
     MemoryBudget* budget = nullptr;
 
@@ -63,15 +67,27 @@ struct ChunkedArray {
     ChunkedArray(const ChunkedArray&) = delete;  // the chunks belong to one owner
     ChunkedArray& operator=(const ChunkedArray&) = delete;
 
-    T& operator[](uint32_t i) { return chunks[i >> kBits][i & (kChunk - 1)]; }
-    const T& operator[](uint32_t i) const { return chunks[i >> kBits][i & (kChunk - 1)]; }
+    T& operator[](uint32_t i) {
+        if (flat != nullptr) [[likely]] return flat[i];
+        return chunks[i >> kBits][i & (kChunk - 1)];
+    }
+    const T& operator[](uint32_t i) const {
+        if (flat != nullptr) [[likely]] return flat[i];
+        return chunks[i >> kBits][i & (kChunk - 1)];
+    }
 
     // Appends an uninitialised element and returns its index.
     uint32_t push() {
         if ((size & (kChunk - 1)) == 0) {
             if (size == UINT32_MAX - kChunk + 1) throw std::bad_alloc();
             charge(budget, sizeof(T) * kChunk);
-            chunks.push_back(reinterpret_cast<T*>(takeChunk(*region, sizeof(T) * kChunk)));
+            T* chunk = reinterpret_cast<T*>(takeChunk(*region, sizeof(T) * kChunk, lane));
+            if (chunks.empty()) {
+                flat = chunk;
+            } else if (flat != nullptr && chunk != flat + size) {
+                flat = nullptr;
+            }
+            chunks.push_back(chunk);
         }
         return size++;
     }
@@ -92,16 +108,19 @@ struct Pool {
     // 16 GiB.
     static constexpr uint32_t kMaxChunks = 1u << (32 - kBits);
     static constexpr uint64_t kMaxUnits = uint64_t{kMaxChunks} << kBits;
-    // Vector scans may read a little past a block; each chunk ends in this
-    // many zeroed bytes so that the last block's reads stay inside it
-    // (tied to the scans' read-ahead in scan.hpp).
-    // Only committed pages count as memory, so units are left unwritten
-    // until handed out.
+    // Vector scans may read a little past a block; every chunk has at
+    // least this many readable bytes after it, so that the last block's
+    // reads stay in memory of the model's (tied to the scans' read-ahead
+    // in scan.hpp). Only committed pages count as memory, so units are left
+    // unwritten until handed out.
     static constexpr size_t kSlack = 64;
 
     std::vector<unsigned char*> chunks =
         std::vector<unsigned char*>(kFirstChunk);  // owned by the region; the first kFirstChunk stay empty
     std::shared_ptr<Region> region = newRegion();
+    // The first chunk made, while every chunk lies right after the one
+    // before: unit i is then at flat + 4 * (i - kFirstIndex).
+    unsigned char* flat = nullptr;
     uint64_t next = kFirstIndex;         // first unused unit
     uint32_t freeHead[kMaxBlock + 1] = {};
     MemoryBudget* budget = nullptr;
@@ -110,8 +129,14 @@ struct Pool {
     Pool(const Pool&) = delete;  // the chunks belong to one owner
     Pool& operator=(const Pool&) = delete;
 
-    unsigned char* at(uint32_t i) { return chunks[i >> kBits] + 4 * (i & (kChunk - 1)); }
-    const unsigned char* at(uint32_t i) const { return chunks[i >> kBits] + 4 * (i & (kChunk - 1)); }
+    unsigned char* at(uint32_t i) {
+        if (flat != nullptr) [[likely]] return flat + 4 * (size_t{i} - kFirstIndex);
+        return chunks[i >> kBits] + 4 * (i & (kChunk - 1));
+    }
+    const unsigned char* at(uint32_t i) const {
+        if (flat != nullptr) [[likely]] return flat + 4 * (size_t{i} - kFirstIndex);
+        return chunks[i >> kBits] + 4 * (i & (kChunk - 1));
+    }
 
     // Returns a block of `units` units (1..kMaxBlock), uninitialised.
     uint32_t alloc(uint32_t units) {
@@ -123,8 +148,13 @@ struct Pool {
             if (chunks.size() >= kMaxChunks) throw std::bad_alloc();
             charge(budget, 4 * kChunk + kSlack);
             next = uint64_t{chunks.size()} << kBits;
-            chunks.push_back(takeChunk(*region, 4 * kChunk + kSlack));
-            std::memset(chunks.back() + 4 * kChunk, 0, kSlack);
+            unsigned char* chunk = takeChunk(*region, 4 * kChunk, Lane::Pool, kSlack);
+            if (chunks.size() == kFirstChunk) {
+                flat = chunk;
+            } else if (flat != nullptr && chunk != flat + 4 * (next - kFirstIndex)) {
+                flat = nullptr;
+            }
+            chunks.push_back(chunk);
         }
         const auto i = static_cast<uint32_t>(next);
         next += units;

@@ -34,10 +34,13 @@ constexpr uint64_t kReserve = uint64_t{64} << 30;
 // at least this much: the other half stays for chunks past the reservation
 // and for the rest of the program.
 constexpr uint64_t kLeastReserve = uint64_t{256} << 20;
-// The first part of a model stays on small pages: a huge page commits
-// 2 MiB at its first touch, which a small model would pay in memory for
-// no gain in time.
-constexpr size_t kSmallPagesPart = size_t{16} << 20;
+// The first part of the nodes' and the pool's lanes stays on small pages:
+// a huge page commits 2 MiB at its first touch, which a small model would
+// pay in memory for no gain in time. The tables' lane stays on small pages
+// but where a large table asks for huge ones (takeZeroedChunk).
+constexpr size_t kSmallPagesPart = size_t{8} << 20;
+// The tables' lane: room for the order-2 and order-3 indexes.
+constexpr size_t kTablesLane = size_t{128} << 20;
 constexpr size_t kChunkAlign = 64;
 // Windows commits the reservation in steps of this many bytes.
 constexpr size_t kCommitStep = size_t{1} << 20;
@@ -82,32 +85,59 @@ uint64_t addressSpaceLimit() {
     return UINT64_MAX;
 }
 
-// Reserves the range, or leaves the region without one.
-void reserve(Region& r) {
+// Splits the reservation: a quarter for the tables, at most what the
+// indexes need, and the rest in halves for the nodes and the pool (which a
+// model fills about alike), each lane a whole number of huge pages.
+void splitLanes(Region& r) {
+    const size_t tables = std::min(r.size / 4, kTablesLane) / kHugePage * kHugePage;
+    const size_t nodes = (r.size - tables) / 2 / kHugePage * kHugePage;
+    const size_t sizes[kLanes] = {tables, nodes, r.size - tables - nodes};
+    unsigned char* at = r.base;
+    for (int k = 0; k < kLanes; ++k) {
+        r.lanes[k] = LaneSpace{sizes[k] != 0 ? at : nullptr, sizes[k], 0, 0};
+        at += sizes[k];
+    }
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+    // Advice only: a kernel without huge pages ignores it.
+    for (int k = 0; k < kLanes; ++k) {
+        const LaneSpace& lane = r.lanes[k];
+        const size_t small = static_cast<Lane>(k) == Lane::Tables ? lane.size : std::min(lane.size, kSmallPagesPart);
+        if (small != 0) madvise(lane.base, small, MADV_NOHUGEPAGE);
+        if (lane.size > small) madvise(lane.base + small, lane.size - small, MADV_HUGEPAGE);
+    }
+#endif
+}
+
+// Reserves `reserve` bytes (a multiple of kHugePage), or leaves the region
+// without a reservation.
+void reserveBytes(Region& r, uint64_t reserve) {
     r.tried = true;
-    if constexpr (sizeof(void*) < 8) return;
-    const uint64_t limit = addressSpaceLimit();
-    const uint64_t reserve = limit == UINT64_MAX ? kReserve : std::min(kReserve, limit / 2 / kHugePage * kHugePage);
-    if (reserve < kLeastReserve) return;
+    if (reserve == 0) return;
     const size_t length = static_cast<size_t>(reserve + kHugePage);
     r.mapping = reserveSpace(length);
     if (r.mapping == nullptr) return;
     r.mappingSize = length;
     r.base = reinterpret_cast<unsigned char*>(roundUp(reinterpret_cast<uintptr_t>(r.mapping), kHugePage));
     r.size = static_cast<size_t>(reserve);
-#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
-    // Advice only: a kernel without huge pages ignores it.
-    madvise(r.base, kSmallPagesPart, MADV_NOHUGEPAGE);
-    madvise(r.base + kSmallPagesPart, r.size - kSmallPagesPart, MADV_HUGEPAGE);
-#endif
+    splitLanes(r);
 }
 
-// Makes [0, end) of the reservation usable; false when the system refuses.
-bool commitTo(Region& r, size_t end) {
-    if (end <= r.committed) return true;
-    const size_t to = std::min(roundUp(end, kCommitStep), r.size);
-    if (!commitSpace(r.base + r.committed, to - r.committed)) return false;
-    r.committed = to;
+// Reserves the range the process may have, or leaves the region without one.
+void reserve(Region& r) {
+    r.tried = true;
+    if constexpr (sizeof(void*) < 8) return;
+    const uint64_t limit = addressSpaceLimit();
+    const uint64_t reserve = limit == UINT64_MAX ? kReserve : std::min(kReserve, limit / 2 / kHugePage * kHugePage);
+    if (reserve < kLeastReserve) return;
+    reserveBytes(r, reserve);
+}
+
+// Makes [0, end) of the lane usable; false when the system refuses.
+bool commitTo(LaneSpace& lane, size_t end) {
+    if (end <= lane.committed) return true;
+    const size_t to = std::min(roundUp(end, kCommitStep), lane.size);
+    if (!commitSpace(lane.base + lane.committed, to - lane.committed)) return false;
+    lane.committed = to;
     return true;
 }
 
@@ -115,43 +145,52 @@ bool commitTo(Region& r, size_t end) {
 
 namespace {
 
-// A chunk from the reservation, or null when there is none or it is used
-// up. Its pages were never handed out before, so they read as zero.
-unsigned char* takeReserved(Region& r, size_t bytes) {
+// A chunk from the lane's part of the reservation, or null when there is
+// none or it is used up. Its pages were never handed out before, so they
+// read as zero.
+unsigned char* takeReserved(Region& r, Lane lane, size_t bytes, size_t readableAfter) {
     if (!r.tried) reserve(r);
-    const size_t start = roundUp(r.used, kChunkAlign);
-    if (r.base == nullptr || start > r.size || bytes > r.size - start || !commitTo(r, start + bytes)) return nullptr;
-    r.used = start + bytes;
-    return r.base + start;
+    LaneSpace& l = r.lanes[static_cast<int>(lane)];
+    const size_t start = roundUp(l.used, kChunkAlign);
+    if (l.base == nullptr || start > l.size || bytes + readableAfter > l.size - start ||
+        !commitTo(l, start + bytes + readableAfter))
+        return nullptr;
+    l.used = start + bytes;
+    return l.base + start;
 }
 
-// A chunk from the allocator. operator new[] aligns to 16 only; the scans
-// need no more than that.
-unsigned char* takePlain(Region& r, size_t bytes) {
-    r.plain.emplace_back(new unsigned char[bytes]);
-    return r.plain.back().get();
+// A chunk from the allocator, its readable tail zeroed. operator new[]
+// aligns to 16 only; the scans need no more than that.
+unsigned char* takePlain(Region& r, size_t bytes, size_t readableAfter) {
+    r.plain.emplace_back(new unsigned char[bytes + readableAfter]);
+    unsigned char* p = r.plain.back().get();
+    std::memset(p + bytes, 0, readableAfter);
+    return p;
 }
 
 }  // namespace
 
-unsigned char* takeChunk(Region& r, size_t bytes) {
-    unsigned char* p = takeReserved(r, bytes);
-    return p != nullptr ? p : takePlain(r, bytes);
+unsigned char* takeChunk(Region& r, size_t bytes, Lane lane, size_t readableAfter) {
+    unsigned char* p = takeReserved(r, lane, bytes, readableAfter);
+    return p != nullptr ? p : takePlain(r, bytes, readableAfter);
 }
 
 unsigned char* takeZeroedChunk(Region& r, size_t bytes) {
     // Fresh pages are zero already: writing them would make them all
     // count as memory at once.
-    unsigned char* p = takeReserved(r, bytes);
-    if (p == nullptr) return static_cast<unsigned char*>(std::memset(takePlain(r, bytes), 0, bytes));
+    unsigned char* p = takeReserved(r, Lane::Tables, bytes, 0);
+    if (p == nullptr) return static_cast<unsigned char*>(std::memset(takePlain(r, bytes, 0), 0, bytes));
 #if defined(MADV_HUGEPAGE)
-    // A table this large is read at random: huge pages even where it lies
-    // in the model's first, small-page part.
+    // A table this large is read at random: huge pages on its aligned part.
     const uintptr_t from = roundUp(reinterpret_cast<uintptr_t>(p), kHugePage);
     const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + bytes) / kHugePage * kHugePage;
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 #endif
     return p;
+}
+
+void reserveRegion(Region& r, size_t bytes) {
+    if (!r.tried) reserveBytes(r, roundUp(bytes, kHugePage));
 }
 
 Region::~Region() {
