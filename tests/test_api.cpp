@@ -75,9 +75,7 @@ void expectClimb(const ProgressCalls& calls, uint64_t total) {
 TEST(Api, ProgressClimbsToItsTotal) {
     // More than two of the model's progress steps, binary so that no
     // capital marks are added.
-    std::vector<uint8_t> input;
-    const std::vector<uint8_t> jpeg = corpusFile("fireworks.jpeg");
-    while (input.size() < (size_t{5} << 19)) input.insert(input.end(), jpeg.begin(), jpeg.end());
+    const std::vector<uint8_t> input = repeatedTo(corpusFile("fireworks.jpeg"), size_t{5} << 19);
     ProgressCalls calls;
     const std::vector<uint8_t> packed = quellpack::compress(input, recording(calls));
     expectClimb(calls, input.size());
@@ -97,9 +95,7 @@ TEST(Api, ProgressClimbsToItsTotal) {
 }
 
 TEST(Api, AnExceptionFromTheProgressCallbackReachesTheCaller) {
-    std::vector<uint8_t> input;
-    const std::vector<uint8_t> alice = corpusFile("alice29.txt");
-    while (input.size() < (size_t{3} << 19)) input.insert(input.end(), alice.begin(), alice.end());
+    const std::vector<uint8_t> input = repeatedTo(corpusFile("alice29.txt"), size_t{3} << 19);
     quellpack::Options options;
     options.progress = [](uint64_t, uint64_t) { throw std::runtime_error("stop"); };
     EXPECT_THROW(quellpack::compress(input, options), std::runtime_error);

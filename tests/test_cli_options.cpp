@@ -145,9 +145,7 @@ TEST(CliOptions, OptionsEndAtTheModeOrAtDoubleDash) {
 // a plain line every few seconds, then the summary.
 TEST(CliProgress, IntoAFilePlainLinesEndingInOneSummary) {
     TempDir dir;
-    std::vector<uint8_t> big;
-    const std::vector<uint8_t> alice = readFile(kAlice);
-    while (big.size() < (size_t{3} << 20)) big.insert(big.end(), alice.begin(), alice.end());
+    const std::vector<uint8_t> big = repeatedTo(readFile(kAlice), size_t{3} << 20);
     writeFile(dir / "big", big);
 
     const auto start = std::chrono::steady_clock::now();

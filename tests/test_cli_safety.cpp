@@ -262,9 +262,7 @@ TEST(CliTerminal, CompressedDataRefusedUnlessForced) {
     EXPECT_GT(screen.size(), 30000u);
 
     TempDir dir;
-    std::vector<uint8_t> big;
-    const std::vector<uint8_t> text = readFile(alice);
-    while (big.size() < (size_t{4} << 20)) big.insert(big.end(), text.begin(), text.end());
+    const std::vector<uint8_t> big = qptest::repeatedTo(readFile(alice), size_t{4} << 20);
     writeFile(dir / "big", big);
     ASSERT_EQ(runQuellpack({"c", (dir / "big").string(), (dir / "big.qp").string()}).status, 0);
     screen = onTerminal({"-p", "d", (dir / "big.qp").string(), (dir / "back").string()}, status);

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,15 @@ namespace fs = std::filesystem;
 inline std::vector<uint8_t> readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// `unit` repeated until there are at least n bytes. Throws for an empty
+// unit (a shared file that is missing), which would repeat forever.
+inline std::vector<uint8_t> repeatedTo(const std::vector<uint8_t>& unit, size_t n) {
+    if (unit.empty()) throw std::runtime_error("nothing to repeat: a shared file is missing or empty");
+    std::vector<uint8_t> out;
+    while (out.size() < n) out.insert(out.end(), unit.begin(), unit.end());
+    return out;
 }
 
 inline void writeFile(const fs::path& path, const std::vector<uint8_t>& data) {

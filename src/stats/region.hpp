@@ -51,8 +51,9 @@ struct Region {
 // uninitialised, owned by the region until it ends, with at least
 // `readableAfter` more bytes after it that may be read (not written): the
 // next chunk's, or bytes of its own. In its lane it lies right after the
-// lane's chunk before it, when that one came from the reservation too and
-// `bytes` is a multiple of 64. Throws std::bad_alloc when there is no memory.
+// lane's chunk before it when both come from the reservation and that one
+// is a multiple of 64 bytes long. Throws std::bad_alloc when there is no
+// memory.
 unsigned char* takeChunk(Region& region, size_t bytes, Lane lane = Lane::Tables, size_t readableAfter = 0);
 
 // A chunk of the tables' lane, all zero. Pages of the reservation are not
