@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "stats/region.hpp"
@@ -67,14 +68,11 @@ struct ChunkedArray {
     ChunkedArray(const ChunkedArray&) = delete;  // the chunks belong to one owner
     ChunkedArray& operator=(const ChunkedArray&) = delete;
 
-    T& operator[](uint32_t i) {
-        if (flat != nullptr) [[likely]] return flat[i];
-        return chunks[i >> kBits][i & (kChunk - 1)];
-    }
     const T& operator[](uint32_t i) const {
         if (flat != nullptr) [[likely]] return flat[i];
         return chunks[i >> kBits][i & (kChunk - 1)];
     }
+    T& operator[](uint32_t i) { return const_cast<T&>(std::as_const(*this)[i]); }
 
     // Appends an uninitialised element and returns its index.
     uint32_t push() {
@@ -129,14 +127,11 @@ struct Pool {
     Pool(const Pool&) = delete;  // the chunks belong to one owner
     Pool& operator=(const Pool&) = delete;
 
-    unsigned char* at(uint32_t i) {
-        if (flat != nullptr) [[likely]] return flat + 4 * (size_t{i} - kFirstIndex);
-        return chunks[i >> kBits] + 4 * (i & (kChunk - 1));
-    }
     const unsigned char* at(uint32_t i) const {
         if (flat != nullptr) [[likely]] return flat + 4 * (size_t{i} - kFirstIndex);
         return chunks[i >> kBits] + 4 * (i & (kChunk - 1));
     }
+    unsigned char* at(uint32_t i) { return const_cast<unsigned char*>(std::as_const(*this).at(i)); }
 
     // Returns a block of `units` units (1..kMaxBlock), uninitialised.
     uint32_t alloc(uint32_t units) {
