@@ -66,6 +66,10 @@ constexpr size_t kOrder3Bytes = sizeof(uint32_t) << 24;
 // most a byte per input byte, and save a node and a child table on the
 // walks, which on large inputs miss the caches at every level.
 constexpr uint64_t kOrder3From = uint64_t{64} << 20;
+// Inputs from this size on get huge pages for all of their nodes and
+// statistics (see preferHugePages): their model outgrows the small-pages
+// part, so the memory those pages add is a small share of it.
+constexpr uint64_t kHugePagesFrom = uint64_t{8} << 20;
 
 // Child tables live in the statistics pool: both grow through the same
 // block sizes, so each reuses what the other set free.

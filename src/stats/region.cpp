@@ -35,11 +35,6 @@ constexpr uint64_t kReserve = uint64_t{64} << 30;
 // at least this much: the other half stays for chunks past the reservation
 // and for the rest of the program.
 constexpr uint64_t kLeastReserve = uint64_t{256} << 20;
-// The first part of the nodes' and the pool's lanes stays on small pages:
-// a huge page commits 2 MiB at its first touch, which a small model would
-// pay in memory for no gain in time. The tables' lane stays on small pages
-// but where a large table asks for huge ones (takeZeroedChunk).
-constexpr size_t kSmallPagesPart = size_t{8} << 20;
 // The tables' lane: room for the order-2 and order-3 indexes.
 constexpr size_t kTablesLane = size_t{128} << 20;
 constexpr size_t kChunkAlign = 64;
@@ -118,7 +113,7 @@ void splitLanes(Region& r) {
     // Advice only: a kernel without huge pages ignores it.
     for (int k = 0; k < kLanes; ++k) {
         const LaneSpace& lane = r.lanes[k];
-        const size_t small = static_cast<Lane>(k) == Lane::Tables ? lane.size : std::min(lane.size, kSmallPagesPart);
+        const size_t small = static_cast<Lane>(k) == Lane::Tables ? lane.size : std::min(lane.size, r.smallPagesPart);
         if (small != 0) madvise(lane.base, small, MADV_NOHUGEPAGE);
         if (lane.size > small) madvise(lane.base + small, lane.size - small, MADV_HUGEPAGE);
     }
@@ -176,9 +171,9 @@ unsigned char* takeReserved(Region& r, Lane lane, size_t bytes, size_t readableA
     // The nodes and the pool fill their chunks from the start to the end,
     // so a chunk on small pages is backed whole when handed out. One on
     // huge pages costs one fault per 2 MiB anyway.
-    if (lane != Lane::Tables && start < kSmallPagesPart) {
+    if (lane != Lane::Tables && start < r.smallPagesPart) {
         const size_t from = roundUp(start, kSmallPage);
-        const size_t to = std::min(start + bytes, kSmallPagesPart) / kSmallPage * kSmallPage;
+        const size_t to = std::min(start + bytes, r.smallPagesPart) / kSmallPage * kSmallPage;
         if (to > from) populateSpace(l.base + from, to - from);
     }
     return l.base + start;
@@ -212,6 +207,21 @@ unsigned char* takeZeroedChunk(Region& r, size_t bytes) {
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 #endif
     return p;
+}
+
+void preferHugePages(Region& r) {
+    if (!r.tried) reserve(r);
+    for (const Lane lane : {Lane::Nodes, Lane::Pool}) {
+        if (r.lanes[static_cast<int>(lane)].used != 0) return;
+    }
+#if defined(MADV_HUGEPAGE)
+    for (const Lane lane : {Lane::Nodes, Lane::Pool}) {
+        const LaneSpace& l = r.lanes[static_cast<int>(lane)];
+        const size_t small = std::min(l.size, r.smallPagesPart);
+        if (small != 0) madvise(l.base, small, MADV_HUGEPAGE);
+    }
+#endif
+    r.smallPagesPart = 0;
 }
 
 void reserveRegion(Region& r, size_t bytes) {

@@ -39,6 +39,12 @@ struct Region {
     void* mapping = nullptr;        // what to give back at the end
     size_t mappingSize = 0;
     bool tried = false;             // the reservation was attempted
+    // The first part of the nodes' and the pool's lanes stays on small
+    // pages: a huge page commits 2 MiB at its first touch, which a small
+    // model pays in memory (on a model of 15 MB, 2 MiB more, for 14 % less
+    // time). The tables' lane stays on small pages but where a large table
+    // asks for huge ones (takeZeroedChunk).
+    size_t smallPagesPart = size_t{8} << 20;
     std::vector<std::unique_ptr<unsigned char[]>> plain;  // chunks from the allocator
 
     Region() = default;
@@ -60,6 +66,12 @@ unsigned char* takeChunk(Region& region, size_t bytes, Lane lane = Lane::Tables,
 // touched: a large table that is filled sparsely costs only the pages
 // written.
 unsigned char* takeZeroedChunk(Region& region, size_t bytes);
+
+// For a model expected to grow past the small-pages part: its nodes and
+// pool go on huge pages from their first byte, where the time they save
+// outweighs the memory. Only before the first chunk of either; later it
+// changes nothing.
+void preferHugePages(Region& region);
 
 // Reserves `bytes` of address space for the region, split in its lanes,
 // unless it has tried already (its first chunk does this with the size it
