@@ -11,6 +11,11 @@ command -v /usr/bin/time >/dev/null || { echo "needs /usr/bin/time (Debian packa
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 corpus="$(dirname "$0")/../../shared/corpus"
+# Without the corpus the loop below would never grow its input.
+if [ "$(cat "$corpus"/*.txt 2>/dev/null | head -c 1 | wc -c)" -eq 0 ]; then
+  echo "no text files in $corpus" >&2
+  exit 2
+fi
 while [ "$(stat -c %s "$work/in" 2>/dev/null || echo 0)" -lt $((mb * 1000000)) ]; do
   cat "$corpus"/*.txt >>"$work/in"
 done
