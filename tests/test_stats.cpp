@@ -605,6 +605,35 @@ TEST(StatsRegion, ContainersOutgrowingTheirLanesKeepTheirContents) {
     EXPECT_GE(sum, 0u);  // read, not checked: the slack holds the next chunk's bytes
 }
 
+// Chunks of the nodes' and the pool's lanes, taken across the end of the
+// small-pages part, lie one after the other and hold what is written to
+// them, whether the lanes start on small pages or, for a large model, on
+// huge ones; asking for huge pages once a lane is in use changes nothing.
+TEST(StatsRegion, LanesHoldTheirChunksOnEitherKindOfPage) {
+    for (const bool huge : {false, true}) {
+        Region region;
+        reserveRegion(region, size_t{64} << 20);
+        if (region.base == nullptr) GTEST_SKIP() << "no reservation in this build";
+        if (huge) preferHugePages(region);
+        EXPECT_EQ(region.smallPagesPart == 0, huge);
+        const size_t chunk = size_t{640} << 10;
+        for (const Lane lane : {Lane::Nodes, Lane::Pool}) {
+            unsigned char* first = nullptr;
+            for (size_t k = 0; k * chunk < size_t{12} << 20; ++k) {
+                unsigned char* p = takeChunk(region, chunk, lane, 64);
+                if (first == nullptr) first = p;
+                ASSERT_EQ(p, first + k * chunk) << k;
+                std::memset(p, static_cast<int>(k + 1), chunk);
+            }
+            for (size_t k = 0; k * chunk < size_t{12} << 20; ++k)
+                ASSERT_EQ(first[k * chunk + chunk / 2], static_cast<unsigned char>(k + 1)) << k;
+        }
+        const size_t small = region.smallPagesPart;
+        preferHugePages(region);
+        EXPECT_EQ(region.smallPagesPart, small);
+    }
+}
+
 // Zeroed chunks read as zero wherever they come from: the reservation, or
 // the allocator once there is none (whose memory may hold anything).
 TEST(StatsRegion, ZeroedChunksAreZeroFromEitherSource) {
