@@ -97,6 +97,21 @@ uint64_t addressSpaceLimit() {
     return UINT64_MAX;
 }
 
+// Tells the kernel which pages of a lane to back with huge pages: none of
+// the tables' lane, and the nodes' and the pool's past their first
+// r.smallPagesPart bytes. Advice only: a kernel without huge pages ignores it.
+void adviseLane(const Region& r, Lane k) {
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+    const LaneSpace& lane = r.lanes[static_cast<int>(k)];
+    const size_t small = k == Lane::Tables ? lane.size : std::min(lane.size, r.smallPagesPart);
+    if (small != 0) madvise(lane.base, small, MADV_NOHUGEPAGE);
+    if (lane.size > small) madvise(lane.base + small, lane.size - small, MADV_HUGEPAGE);
+#else
+    (void)r;
+    (void)k;
+#endif
+}
+
 // Splits the reservation: a quarter for the tables, at most what the
 // indexes need, and the rest in halves for the nodes and the pool (which a
 // model fills about alike), each lane a whole number of huge pages.
@@ -108,16 +123,8 @@ void splitLanes(Region& r) {
     for (int k = 0; k < kLanes; ++k) {
         r.lanes[k] = LaneSpace{sizes[k] != 0 ? at : nullptr, sizes[k], 0, 0};
         at += sizes[k];
+        adviseLane(r, static_cast<Lane>(k));
     }
-#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
-    // Advice only: a kernel without huge pages ignores it.
-    for (int k = 0; k < kLanes; ++k) {
-        const LaneSpace& lane = r.lanes[k];
-        const size_t small = static_cast<Lane>(k) == Lane::Tables ? lane.size : std::min(lane.size, r.smallPagesPart);
-        if (small != 0) madvise(lane.base, small, MADV_NOHUGEPAGE);
-        if (lane.size > small) madvise(lane.base + small, lane.size - small, MADV_HUGEPAGE);
-    }
-#endif
 }
 
 // Reserves `reserve` bytes (a multiple of kHugePage), or leaves the region
@@ -211,17 +218,12 @@ unsigned char* takeZeroedChunk(Region& r, size_t bytes) {
 
 void preferHugePages(Region& r) {
     if (!r.tried) reserve(r);
-    for (const Lane lane : {Lane::Nodes, Lane::Pool}) {
+    const Lane grown[] = {Lane::Nodes, Lane::Pool};
+    for (const Lane lane : grown) {
         if (r.lanes[static_cast<int>(lane)].used != 0) return;
     }
-#if defined(MADV_HUGEPAGE)
-    for (const Lane lane : {Lane::Nodes, Lane::Pool}) {
-        const LaneSpace& l = r.lanes[static_cast<int>(lane)];
-        const size_t small = std::min(l.size, r.smallPagesPart);
-        if (small != 0) madvise(l.base, small, MADV_HUGEPAGE);
-    }
-#endif
     r.smallPagesPart = 0;
+    for (const Lane lane : grown) adviseLane(r, lane);
 }
 
 void reserveRegion(Region& r, size_t bytes) {
