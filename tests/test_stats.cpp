@@ -634,6 +634,41 @@ TEST(StatsRegion, LanesHoldTheirChunksOnEitherKindOfPage) {
     }
 }
 
+// The small-pages part of a lane moves onto huge pages 2 MiB at a time,
+// where the lane's growth so far says it will fill them. A lane growing
+// steadily through its input moves each part it half fills while enough
+// input is left for the rest (not the last: that fills only as the input
+// ends); a lane whose input is all but seen moves none. What was written
+// before a move reads the same after it.
+TEST(StatsRegion, LanesMoveOntoHugePagesWhereTheyWillFillThem) {
+    const size_t MiB = size_t{1} << 20;
+    const size_t chunk = size_t{256} << 10;
+    for (const bool inputNearlyDone : {false, true}) {
+        Region region;
+        reserveRegion(region, 64 * MiB);
+        if (region.base == nullptr) GTEST_SKIP() << "no reservation in this build";
+        region.inputTotal = 16 * MiB;
+        unsigned char* first = nullptr;
+        const size_t laneBytes = region.smallPagesPart;
+        for (size_t k = 0; k * chunk < laneBytes; ++k) {
+            // Half a byte of lane per input byte.
+            region.inputSeen = inputNearlyDone ? region.inputTotal - 1 : 2 * k * chunk;
+            unsigned char* p = takeChunk(region, chunk, Lane::Pool, 64);
+            if (first == nullptr) first = p;
+            ASSERT_EQ(p, first + k * chunk) << k;
+            std::memset(p, static_cast<int>(k + 1), chunk);
+        }
+        for (size_t k = 0; k * chunk < laneBytes; ++k) {
+            ASSERT_EQ(first[k * chunk], static_cast<unsigned char>(k + 1)) << k;
+            ASSERT_EQ(first[k * chunk + chunk - 1], static_cast<unsigned char>(k + 1)) << k;
+        }
+        const LaneSpace& lane = region.lanes[static_cast<int>(Lane::Pool)];
+        EXPECT_EQ(lane.settled, laneBytes);
+        EXPECT_EQ(lane.promoted, inputNearlyDone ? 0 : laneBytes - 2 * MiB);
+        EXPECT_EQ(region.lanes[static_cast<int>(Lane::Nodes)].promoted, 0u);
+    }
+}
+
 // Zeroed chunks read as zero wherever they come from: the reservation, or
 // the allocator once there is none (whose memory may hold anything).
 TEST(StatsRegion, ZeroedChunksAreZeroFromEitherSource) {

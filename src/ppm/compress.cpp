@@ -37,6 +37,7 @@ void compress(size_t n, const Reader& read, const Writer& write, const ProgressF
             chunkLen = read(chunk.data(), std::min(chunk.size(), n - pos));
             chunkPos = 0;
             if (chunkLen == 0) throw Error(ErrorKind::ReadFailed);
+            noteProgress(tree, pos);
             // Coded bytes once written never change, so they can go out now.
             if (k.coder.buffer.size() >= kFlushAt) {
                 write(k.coder.buffer.data(), k.coder.buffer.size());

@@ -43,6 +43,7 @@ size_t decompress(const Reader& read, size_t n, const Writer& write, const Progr
         if (out.size() == kChunk) {
             write(out.data(), out.size());
             out.clear();
+            noteProgress(tree, pos + 1);
         }
         if (progress && (pos & (kProgressStep - 1)) == kProgressStep - 1) (*progress)(pos + 1);
     }

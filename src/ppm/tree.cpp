@@ -94,6 +94,7 @@ void initTree(Tree& tree, stats::MemoryBudget* budget, uint64_t inputBytes) {
     tree.nodes.budget = budget;
     tree.pool.budget = budget;
     stats::charge(budget, kOrder2Bytes);
+    tree.pool.region->inputTotal = inputBytes;
     if (inputBytes >= kHugePagesFrom) stats::preferHugePages(*tree.pool.region);
     // Under a tight limit the index's memory is better left to the model.
     const bool roomy = budget == nullptr || budget->limit == 0 || budget->limit / 8 >= kOrder3Bytes;

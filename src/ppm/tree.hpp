@@ -99,6 +99,10 @@ struct Tree {
 // speed and the memory, never the coded bytes.
 void initTree(Tree& tree, stats::MemoryBudget* budget = nullptr, uint64_t inputBytes = 0);
 
+// Tells the tree how many of its input's bytes it has learnt: its memory
+// is laid out by how much it is expected to grow. Once in a while is enough.
+inline void noteProgress(Tree& tree, uint64_t bytesDone) { tree.pool.region->inputSeen = bytesDone; }
+
 // Asks for the line at p to be loaded: a hint, nothing depends on it.
 inline void prefetchLine(const void* p) {
 #if defined(__GNUC__) || defined(__clang__)

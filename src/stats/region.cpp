@@ -112,6 +112,41 @@ void adviseLane(const Region& r, Lane k) {
 #endif
 }
 
+// Moves [p, p + kHugePage), some of it written already, onto a huge page:
+// the written pages are copied onto it (Linux 6.1 and later; before that
+// the advice only counts for a later merge by the kernel).
+void promoteToHugePage(unsigned char* p) {
+#if defined(MADV_HUGEPAGE) && defined(__linux__)
+    madvise(p, kHugePage, MADV_HUGEPAGE);
+#ifndef MADV_COLLAPSE
+    constexpr int MADV_COLLAPSE = 25;
+#endif
+    madvise(p, kHugePage, MADV_COLLAPSE);
+#else
+    (void)p;
+#endif
+}
+
+// Settles, for each 2 MiB of a lane's small-pages part that the lane has
+// half filled (`end` bytes used), whether it moves onto a huge page: it
+// does when the lane, growing on over the rest of the input at its pace so
+// far, would fill it twice over. Models mostly grow ever slower as they
+// learn, so the pace so far overstates what is to come; the margin covers
+// that. A part the lane has already passed stays as it is: moving it would
+// copy all of it.
+void settlePages(Region& r, LaneSpace& l, size_t end) {
+    while (l.settled < r.smallPagesPart && end >= l.settled + kHugePage / 2) {
+        unsigned char* segment = l.base + l.settled;
+        l.settled += kHugePage;
+        if (r.inputSeen == 0 || r.inputSeen >= r.inputTotal || end >= l.settled) continue;
+        const double growth = static_cast<double>(end) / static_cast<double>(r.inputSeen) *
+                              static_cast<double>(r.inputTotal - r.inputSeen);
+        if (growth < 2.0 * static_cast<double>(l.settled - end)) continue;
+        promoteToHugePage(segment);
+        l.promoted += kHugePage;
+    }
+}
+
 // Splits the reservation: a quarter for the tables, at most what the
 // indexes need, and the rest in halves for the nodes and the pool (which a
 // model fills about alike), each lane a whole number of huge pages.
@@ -121,7 +156,7 @@ void splitLanes(Region& r) {
     const size_t sizes[kLanes] = {tables, nodes, r.size - tables - nodes};
     unsigned char* at = r.base;
     for (int k = 0; k < kLanes; ++k) {
-        r.lanes[k] = LaneSpace{sizes[k] != 0 ? at : nullptr, sizes[k], 0, 0};
+        r.lanes[k] = LaneSpace{sizes[k] != 0 ? at : nullptr, sizes[k], 0, 0, 0, 0};
         at += sizes[k];
         adviseLane(r, static_cast<Lane>(k));
     }
@@ -175,6 +210,7 @@ unsigned char* takeReserved(Region& r, Lane lane, size_t bytes, size_t readableA
         !commitTo(l, start + bytes + readableAfter))
         return nullptr;
     l.used = start + bytes;
+    if (lane != Lane::Tables) settlePages(r, l, l.used);
     // The nodes and the pool fill their chunks from the start to the end,
     // so a chunk on small pages is backed whole when handed out. One on
     // huge pages costs one fault per 2 MiB anyway.

@@ -30,6 +30,8 @@ struct LaneSpace {
     size_t size = 0;                // usable bytes from base
     size_t used = 0;                // bytes handed out from base
     size_t committed = 0;           // bytes made usable from base
+    size_t settled = 0;             // bytes from base whose kind of page is settled
+    size_t promoted = 0;            // bytes of those moved onto huge pages
 };
 
 struct Region {
@@ -39,12 +41,18 @@ struct Region {
     void* mapping = nullptr;        // what to give back at the end
     size_t mappingSize = 0;
     bool tried = false;             // the reservation was attempted
-    // The first part of the nodes' and the pool's lanes stays on small
-    // pages: a huge page commits 2 MiB at its first touch, which a small
-    // model pays in memory (on a model of 15 MB, 2 MiB more, for 14 % less
-    // time). The tables' lane stays on small pages but where a large table
-    // asks for huge ones (takeZeroedChunk).
+    // The first part of the nodes' and the pool's lanes starts on small
+    // pages: a huge page commits 2 MiB at its first touch, which a model
+    // that ends inside it pays in memory (on a model of 15 MB, 2 MiB more,
+    // for 14 % less time). Each 2 MiB of it that the model's growth so far
+    // says it will fill moves onto a huge page (settlePages). The tables'
+    // lane stays on small pages but where a large table asks for huge ones
+    // (takeZeroedChunk).
     size_t smallPagesPart = size_t{8} << 20;
+    // How far the model is through its input, of how much: what the lanes
+    // will grow to is judged from these.
+    uint64_t inputSeen = 0;
+    uint64_t inputTotal = 0;
     std::vector<std::unique_ptr<unsigned char[]>> plain;  // chunks from the allocator
 
     Region() = default;
