@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -605,6 +606,37 @@ TEST(StatsRegion, ContainersOutgrowingTheirLanesKeepTheirContents) {
     EXPECT_GE(sum, 0u);  // read, not checked: the slack holds the next chunk's bytes
 }
 
+namespace {
+
+// Takes chunks of `chunk` bytes from `lane` until `total` bytes, calling
+// before(k) ahead of chunk k, checks that each lies right after the one
+// before, and fills chunk k with k + 1. Returns the first chunk.
+unsigned char* fillLane(Region& region, Lane lane, size_t chunk, size_t total,
+                        const std::function<void(size_t)>& before = {}) {
+    unsigned char* first = nullptr;
+    for (size_t k = 0; k * chunk < total; ++k) {
+        if (before) before(k);
+        unsigned char* p = takeChunk(region, chunk, lane, 64);
+        if (first == nullptr) first = p;
+        EXPECT_EQ(p, first + k * chunk) << k;
+        std::memset(p, static_cast<int>(k + 1), chunk);
+    }
+    return first;
+}
+
+// Whether every chunk fillLane filled still holds k + 1, at its first,
+// middle and last byte.
+bool laneHoldsItsFill(const unsigned char* first, size_t chunk, size_t total) {
+    for (size_t k = 0; k * chunk < total; ++k) {
+        const auto fill = static_cast<unsigned char>(k + 1);
+        const unsigned char* p = first + k * chunk;
+        if (p[0] != fill || p[chunk / 2] != fill || p[chunk - 1] != fill) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 // Chunks of the nodes' and the pool's lanes, taken across the end of the
 // small-pages part, lie one after the other and hold what is written to
 // them, whether the lanes start on small pages or, for a large model, on
@@ -617,17 +649,9 @@ TEST(StatsRegion, LanesHoldTheirChunksOnEitherKindOfPage) {
         if (huge) preferHugePages(region);
         EXPECT_EQ(region.smallPagesPart == 0, huge);
         const size_t chunk = size_t{640} << 10;
-        for (const Lane lane : {Lane::Nodes, Lane::Pool}) {
-            unsigned char* first = nullptr;
-            for (size_t k = 0; k * chunk < size_t{12} << 20; ++k) {
-                unsigned char* p = takeChunk(region, chunk, lane, 64);
-                if (first == nullptr) first = p;
-                ASSERT_EQ(p, first + k * chunk) << k;
-                std::memset(p, static_cast<int>(k + 1), chunk);
-            }
-            for (size_t k = 0; k * chunk < size_t{12} << 20; ++k)
-                ASSERT_EQ(first[k * chunk + chunk / 2], static_cast<unsigned char>(k + 1)) << k;
-        }
+        const size_t total = size_t{12} << 20;
+        for (const Lane lane : {Lane::Nodes, Lane::Pool})
+            EXPECT_TRUE(laneHoldsItsFill(fillLane(region, lane, chunk, total), chunk, total));
         const size_t small = region.smallPagesPart;
         preferHugePages(region);
         EXPECT_EQ(region.smallPagesPart, small);
@@ -648,20 +672,12 @@ TEST(StatsRegion, LanesMoveOntoHugePagesWhereTheyWillFillThem) {
         reserveRegion(region, 64 * MiB);
         if (region.base == nullptr) GTEST_SKIP() << "no reservation in this build";
         region.inputTotal = 16 * MiB;
-        unsigned char* first = nullptr;
         const size_t laneBytes = region.smallPagesPart;
-        for (size_t k = 0; k * chunk < laneBytes; ++k) {
+        const unsigned char* first = fillLane(region, Lane::Pool, chunk, laneBytes, [&](size_t k) {
             // Half a byte of lane per input byte.
             region.inputSeen = inputNearlyDone ? region.inputTotal - 1 : 2 * k * chunk;
-            unsigned char* p = takeChunk(region, chunk, Lane::Pool, 64);
-            if (first == nullptr) first = p;
-            ASSERT_EQ(p, first + k * chunk) << k;
-            std::memset(p, static_cast<int>(k + 1), chunk);
-        }
-        for (size_t k = 0; k * chunk < laneBytes; ++k) {
-            ASSERT_EQ(first[k * chunk], static_cast<unsigned char>(k + 1)) << k;
-            ASSERT_EQ(first[k * chunk + chunk - 1], static_cast<unsigned char>(k + 1)) << k;
-        }
+        });
+        EXPECT_TRUE(laneHoldsItsFill(first, chunk, laneBytes));
         const LaneSpace& lane = region.lanes[static_cast<int>(Lane::Pool)];
         EXPECT_EQ(lane.settled, laneBytes);
         EXPECT_EQ(lane.promoted, inputNearlyDone ? 0 : laneBytes - 2 * MiB);

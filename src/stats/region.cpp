@@ -210,15 +210,14 @@ unsigned char* takeReserved(Region& r, Lane lane, size_t bytes, size_t readableA
         !commitTo(l, start + bytes + readableAfter))
         return nullptr;
     l.used = start + bytes;
-    if (lane != Lane::Tables) settlePages(r, l, l.used);
+    if (lane == Lane::Tables) return l.base + start;
+    settlePages(r, l, l.used);
     // The nodes and the pool fill their chunks from the start to the end,
     // so a chunk on small pages is backed whole when handed out. One on
     // huge pages costs one fault per 2 MiB anyway.
-    if (lane != Lane::Tables && start < r.smallPagesPart) {
-        const size_t from = roundUp(start, kSmallPage);
-        const size_t to = std::min(start + bytes, r.smallPagesPart) / kSmallPage * kSmallPage;
-        if (to > from) populateSpace(l.base + from, to - from);
-    }
+    const size_t from = roundUp(start, kSmallPage);
+    const size_t to = std::min(l.used, r.smallPagesPart) / kSmallPage * kSmallPage;
+    if (to > from) populateSpace(l.base + from, to - from);
     return l.base + start;
 }
 
