@@ -63,18 +63,23 @@ inline void prefetchFollowers(const Tree& tree, const ContextCursor& cur) {
     if (cur.depth == kMaxOrder) prefetchFollowerTable(tree, tree.nodes[cur.index[kMaxOrder]]);
 }
 
-// Follows up on prefetchNext, some work later: starts loading the
-// statistics list and the followers of the node it found, or the node of
-// its index entry.
-inline void prefetchNextStats(const Tree& tree, const Lookahead& next) {
-    if (next.node != 0) {
-        const Node& node = tree.nodes[next.node];
-        const stats::Stats st = node.stats;
-        if (!stats::isDet(st)) prefetchLine(tree.pool.at(stats::listIndex(st)));
-        prefetchFollowerTable(tree, node);
-    } else if (next.entry != nullptr && *next.entry != 0) {
-        prefetchLine(&tree.nodes[*next.entry]);
-    }
+// Follows up on prefetchNext when it found the follower: starts loading
+// its statistics list and its followers. Called before the update, so
+// that the list's miss overlaps with it (the update may still move the
+// list: a hint can be stale).
+inline void prefetchFollowerStats(const Tree& tree, const Lookahead& next) {
+    if (next.node == 0) return;
+    const Node& node = tree.nodes[next.node];
+    const stats::Stats st = node.stats;
+    if (!stats::isDet(st)) prefetchLine(tree.pool.at(stats::listIndex(st)));
+    prefetchFollowerTable(tree, node);
+}
+
+// Follows up on prefetchNext when the walk will start from an index entry:
+// starts loading the entry's node. Called after the update, which gives
+// the entry's line time to come.
+inline void prefetchEntryNode(const Tree& tree, const Lookahead& next) {
+    if (next.node == 0 && next.entry != nullptr && *next.entry != 0) prefetchLine(&tree.nodes[*next.entry]);
 }
 
 }  // namespace quellpack::ppm

@@ -34,8 +34,9 @@ inline void learnByte(Tree& tree, Walk& w, uint32_t c, int foundDepth, int32_t p
     w.prevHit = foundDepth == cur.depth ? 1 : 0;
     w.window[w.hlen] = static_cast<uint8_t>(c);
     const int wlen = w.hlen + 1;
+    prefetchFollowerStats(tree, next);
     updateTree(tree, cur.index, cur.depth, foundDepth, w.window, wlen, position);
-    prefetchNextStats(tree, next);
+    prefetchEntryNode(tree, next);
     rememberFollower(tree, cur, c, next.node);
     w.hlen = advanceHistory(w.window, wlen);
 }
