@@ -79,7 +79,7 @@ inline void prefetchFollowerStats(const Tree& tree, const Lookahead& next) {
 // starts loading the entry's node. Called after the update, which gives
 // the entry's line time to come.
 inline void prefetchEntryNode(const Tree& tree, const Lookahead& next) {
-    if (next.node == 0 && next.entry != nullptr && *next.entry != 0) prefetchLine(&tree.nodes[*next.entry]);
+    if (next.entry != nullptr && *next.entry != 0) prefetchLine(&tree.nodes[*next.entry]);
 }
 
 }  // namespace quellpack::ppm
